@@ -1,0 +1,17 @@
+// Start-up: the application, its title and look, the main window, the message loop.
+#include "Dialogs.h"
+#include "Style.h"
+#include "un_Main.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(ApplicationTitle());
+    QtDialogs dialogs;
+    ApplyCyanNight(dialogs);
+    Tfrm_main frm_main(dialogs);
+    frm_main.show();
+    return app.exec();
+}

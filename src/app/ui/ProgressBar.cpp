@@ -1,0 +1,38 @@
+#include "ProgressBar.h"
+
+#include <algorithm>
+#include <limits>
+
+TProgressBar::TProgressBar(QWidget* parent) : QProgressBar(parent)
+{
+    setTextVisible(false);
+    Show();
+}
+
+void TProgressBar::SetMax(std::int64_t max)
+{
+    max_ = max;
+    Show();
+}
+
+void TProgressBar::SetPosition(std::int64_t position)
+{
+    position_ = position;
+    Show();
+}
+
+void TProgressBar::Show()
+{
+    if (max_ <= 0) {
+        // Qt shows a busy animation for an empty range; we want an empty bar.
+        setRange(0, 1);
+        setValue(0);
+        return;
+    }
+    int shift = 0;
+    while ((max_ >> shift) > std::numeric_limits<int>::max())
+        ++shift;
+    const std::int64_t clamped = std::clamp<std::int64_t>(position_, 0, max_);
+    setRange(0, static_cast<int>(max_ >> shift));
+    setValue(static_cast<int>(clamped >> shift));
+}

@@ -1,0 +1,43 @@
+#include "Pump.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+namespace {
+std::function<void()>& Hook()
+{
+    static std::function<void()> hook;
+    return hook;
+}
+
+QElapsedTimer& LastPump()
+{
+    static QElapsedTimer timer;
+    return timer;
+}
+
+constexpr qint64 kFrameMs = 15;
+}  // namespace
+
+void SetPumpHook(std::function<void()> hook)
+{
+    Hook() = std::move(hook);
+}
+
+void PumpMessagesNow()
+{
+    if (Hook())
+        Hook()();
+    QCoreApplication::processEvents();
+    LastPump().start();
+}
+
+void PumpMessages()
+{
+    if (!LastPump().isValid() || LastPump().elapsed() >= kFrameMs) {
+        PumpMessagesNow();
+        return;
+    }
+    if (Hook())
+        Hook()();
+}

@@ -1,0 +1,197 @@
+#pragma once
+// The main window: two working pages, the state every long action shares
+// (StopFlag, CurrentFile, the status line and the progress bar) and the
+// handlers behind every button. The batch handlers live in one file per
+// group: un_Main_Browse.cpp, un_Main_Crypt.cpp, un_Main_Zip.cpp,
+// un_Main_Export.cpp, un_Main_Rename.cpp.
+
+#include <QDialog>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QSplitter;
+class QTabWidget;
+class QWidget;
+class QFrame;
+class TProgressBar;
+class IDialogs;
+class ZipArchive;
+struct ZipHeader;
+
+class Tfrm_main : public QDialog {
+    Q_OBJECT
+public:
+    explicit Tfrm_main(IDialogs& dialogs, QWidget* parent = nullptr);
+    ~Tfrm_main() override;
+
+    // Shared state of every long action.
+    std::int32_t StopFlag = 0;
+    QString CurrentFile;
+
+    // Controls, named as their objectName.
+    QTabWidget* PageControl1 = nullptr;
+    QWidget* TabSheet1 = nullptr;
+    QWidget* TabSheet2 = nullptr;
+    QFrame* Panel1 = nullptr;
+    QLabel* StaticText1 = nullptr;
+    TProgressBar* ProgressBar = nullptr;
+
+    // Page 1
+    QGroupBox* GroupBox6 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLineEdit* edt_Folder = nullptr;
+    QPushButton* btn_ok = nullptr;
+    QPushButton* btn_Refresh = nullptr;
+    QGroupBox* GroupBox1 = nullptr;
+    QCheckBox* chk_ShowPassword = nullptr;
+    QLineEdit* edt_Password = nullptr;
+    QGroupBox* GroupBox8 = nullptr;
+    QListWidget* lst_SubDirectory_1 = nullptr;
+    QSplitter* Splitter3 = nullptr;
+    QGroupBox* GroupBox4 = nullptr;
+    QListWidget* Lst_FIles_1 = nullptr;
+    QGroupBox* GroupBox5 = nullptr;
+    QPushButton* btn_AllSelect = nullptr;
+    QPushButton* btn_CancelAllSelect = nullptr;
+    QPushButton* btn_NotValue = nullptr;
+    QPushButton* btn_ZipSelected = nullptr;
+    QPushButton* btn_ZipFolder = nullptr;
+    QPushButton* btn_EncryptSelectedFiles = nullptr;
+    QPushButton* btn_EncryptFolders = nullptr;
+    QPushButton* btn_OutFiles = nullptr;
+    QPushButton* btn_OutAllFiles = nullptr;
+    QPushButton* btn_ChangeSelectedName = nullptr;
+    QPushButton* btn_ChangeAllFileName = nullptr;
+    QPushButton* btn_Stop = nullptr;
+
+    // Page 2
+    QGroupBox* GroupBox2 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLineEdit* edt_Folder_2 = nullptr;
+    QPushButton* btn_Select = nullptr;
+    QPushButton* btn_Refresh2 = nullptr;
+    QGroupBox* GroupBox3 = nullptr;
+    QCheckBox* chk_ShowPassword_2 = nullptr;
+    QLineEdit* edt_Password_2 = nullptr;
+    QGroupBox* GroupBox7 = nullptr;
+    QListWidget* lst_SubDirectory_2 = nullptr;
+    QSplitter* Splitter2 = nullptr;
+    QGroupBox* GroupBox9 = nullptr;
+    QListWidget* Lst_FIles_2 = nullptr;
+    QGroupBox* GroupBox10 = nullptr;
+    QPushButton* btn_SelectAll_2 = nullptr;
+    QPushButton* btn_UnSelectAll_2 = nullptr;
+    QPushButton* btn_NotValue_2 = nullptr;
+    QPushButton* btn_UnZipSelected_same = nullptr;
+    QPushButton* btn_UnZipAllSelected_same = nullptr;
+    QPushButton* btn_UnZipSelectedToSpecified = nullptr;
+    QPushButton* btn_UnZipAllToSpecified = nullptr;
+    QPushButton* btn_DECryptSelected = nullptr;
+    QPushButton* btn_DECrypt_ALl = nullptr;
+    QPushButton* btn_Stop_2 = nullptr;
+
+    // The save dialog's title; each compress or export handler sets the filter.
+    QString saveDialogTitle;
+    QString saveDialogFilter;
+
+    // Button enabling of the long-action frame.
+    void DisEnabledExclude(const QString& btName);
+    void EnabledAllButton();
+
+    // Start-up and selection (un_Main.cpp).
+    void FormCreate();
+    void FormShow();
+    void btn_AllSelectClick();
+    void btn_CancelAllSelectClick();
+    void btn_NotValueClick();
+    void btn_SelectAll_2Click();
+    void btn_UnSelectAll_2Click();
+    void btn_NotValue_2Click();
+    void chk_ShowPasswordClick();
+    void chk_ShowPassword_2Click();
+    void btn_StopClick();
+
+    // Folder browsing (un_Main_Browse.cpp).
+    void btn_okClick();
+    void btn_SelectClick();
+    void edt_FolderChange();
+    void edt_Folder_2Change();
+    void lst_SubDirectory_1Click();
+    void lst_SubDirectory_2Click();
+
+    // Encrypt and decrypt (un_Main_Crypt.cpp).
+    void btn_EncryptSelectedFilesClick();
+    void btn_EncryptFoldersClick();
+    void btn_DECryptSelectedClick();
+    void btn_DECrypt_ALlClick();
+
+    // Compress and extract (un_Main_Zip.cpp).
+    void btn_ZipFolderClick();
+    void btn_ZipSelectedClick();
+    void btn_UnZipAllSelected_sameClick();
+    void btn_UnZipAllToSpecifiedClick();
+    void btn_UnZipSelectedToSpecifiedClick();
+    void btn_UnZipSelected_sameClick();
+    void OnZipProgressEvent(ZipArchive* Sender, const std::string& FileName, const ZipHeader& Header,
+                            std::int64_t Position);
+    void OnUnZipProgressEvent(ZipArchive* Sender, const std::string& FileName, const ZipHeader& Header,
+                              std::int64_t Position);
+
+    // File list export (un_Main_Export.cpp).
+    void btn_OutAllFilesClick();
+    void btn_OutFilesClick();
+
+    // Batch rename (un_Main_Rename.cpp).
+    void btn_ChangeAllFileNameClick();
+    void btn_ChangeSelectedNameClick();
+
+    // The default failure report: an error box with the application title,
+    // the message with "." added when its last character is above ".".
+    void ShowDefaultFailure(const QString& message);
+    static QString FailureText(const QString& message);
+
+    // Runs a handler inside the one guard every handler has, as an action:
+    // folder loads asked for meanwhile wait until the outermost action ends.
+    void RunAction(const std::function<void()>& handler);
+    bool ActionRunning() const { return actionDepth_ > 0; }
+
+    IDialogs& Dialogs() { return dialogs_; }
+
+    // Shows the save dialog with saveDialogTitle and saveDialogFilter.
+    std::optional<QString> ShowSaveDialog();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void reject() override;
+
+private:
+    void BuildWindow();
+    QWidget* BuildPage(int page);
+    void ConnectHandlers();
+    void Connect(QPushButton* button, void (Tfrm_main::*handler)());
+    QList<QPushButton*> Buttons() const;
+
+    // Deferred folder loads: the latest request of each page waits for the running action.
+    enum class LoadKind { None, Reload, SubFolder };
+    struct PendingLoad {
+        LoadKind kind = LoadKind::None;
+    };
+    void RequestLoad(int page, LoadKind kind);
+    void RunPendingLoads();
+
+    IDialogs& dialogs_;
+    int actionDepth_ = 0;
+    bool closePending_ = false;
+    PendingLoad pending_[2];
+};

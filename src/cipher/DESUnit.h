@@ -1,0 +1,2 @@
+// DES block cipher and file and text encryption.
+#pragma once

@@ -1,0 +1,54 @@
+#pragma once
+// The walk core: how a folder becomes lists of paths. Plain C++ on byte
+// strings in the file-system encoding, shared by the folder services and the
+// ZIP facility so that both collect the same files in the same order.
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace dirwalk {
+
+// A folder text that names no usable folder. The message is the one the user sees.
+class PathError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+inline constexpr const char* kNotFound = "The specified path was not found";
+inline constexpr const char* kInvalidChars = "Invalid characters in path";
+inline constexpr const char* kNotSupported = "The path format is not supported";
+inline constexpr const char* kTooLong = "The specified path is too long";
+
+struct Entry {
+    std::string name;
+    bool isFolder = false;
+};
+
+// folder + "/" + name, unless the folder text already ends in "/".
+std::string Join(const std::string& folder, const std::string& name);
+
+// Throws PathError for a blank text, a NUL, a path of 4096 bytes or more or a
+// component over 255 bytes.
+void CheckPathText(const std::string& folder);
+
+// The entries of one folder (not "." and ".."), names in case-insensitive
+// ordinal order with exact order breaking ties. A symbolic link to a folder is
+// a folder entry. Throws PathError when the text is bad or names no folder; a
+// folder that exists but can't be read gives no entries.
+std::vector<Entry> ReadFolder(const std::string& folder);
+
+// Entry paths of the files directly in the folder.
+std::vector<std::string> FilesOf(const std::string& folder);
+
+// Entry paths of every subfolder at every depth, each folder before its
+// contents. A folder link that leads back to a folder on the current walk
+// path is listed but not entered, so no walk loops. Subfolders that can't be
+// read are listed and their contents skipped.
+std::vector<std::string> SubFolderWalk(const std::string& folder);
+
+// Every file of the tree: the folder's own files, then each subfolder's in
+// walk order. Throws PathError for a bad folder text before anything is added.
+std::vector<std::string> AllFiles(const std::string& folder);
+
+}  // namespace dirwalk

@@ -1,0 +1,1 @@
+#include "un_Rule.h"
