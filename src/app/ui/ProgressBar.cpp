@@ -25,7 +25,8 @@ void TProgressBar::Show()
 {
     if (max_ <= 0) {
         // Qt shows a busy animation for an empty range; we want an empty bar.
-        setRange(0, 1);
+        if (minimum() != 0 || maximum() != 1)
+            setRange(0, 1);
         setValue(0);
         return;
     }
@@ -33,6 +34,8 @@ void TProgressBar::Show()
     while ((max_ >> shift) > std::numeric_limits<int>::max())
         ++shift;
     const std::int64_t clamped = std::clamp<std::int64_t>(position_, 0, max_);
-    setRange(0, static_cast<int>(max_ >> shift));
+    const int shownMax = static_cast<int>(max_ >> shift);
+    if (minimum() != 0 || maximum() != shownMax)
+        setRange(0, shownMax);
     setValue(static_cast<int>(clamped >> shift));
 }
