@@ -7,8 +7,15 @@
 #include <QPalette>
 #include <QStyleFactory>
 
+static void InitResources()
+{
+    // The look is compiled into this static library; register it with Qt.
+    Q_INIT_RESOURCE(resources);
+}
+
 bool ApplyCyanNight(IDialogs& dialogs, const char* resourcePath)
 {
+    InitResources();
     QFile file(QString::fromUtf8(resourcePath));
     if (!file.open(QIODevice::ReadOnly)) {
         dialogs.ShowError(nullptr, ApplicationTitle(),
