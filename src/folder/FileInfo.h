@@ -1,6 +1,10 @@
 #pragma once
-// One file's size, attribute word and dates as texts for a file-list row.
+// One file's size, attribute word and dates as texts for a file-list row, the
+// CSV line built from them, and the writer of the list file. Nothing here
+// knows of widgets.
 
+#include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <cstdint>
 
@@ -13,9 +17,46 @@ struct FileInfo {
     std::int32_t ExcludeAttr = 0;
 };
 
+// Attribute bits as the list shows them (the Windows file-attribute word).
+namespace fileatt {
+inline constexpr std::int32_t ReadOnly = 0x1;
+inline constexpr std::int32_t Hidden = 0x2;
+inline constexpr std::int32_t System = 0x4;
+inline constexpr std::int32_t Directory = 0x10;
+inline constexpr std::int32_t Archive = 0x20;
+inline constexpr std::int32_t ReparsePoint = 0x400;
+}  // namespace fileatt
+
+// Overwrites every field. A path that can't be found (or read) gives size 0,
+// attribute word 0 and "0000/00/00" as all three dates; it never throws.
 void ReadFileInfo(const QString& path, FileInfo& info);
+
+// Names an attribute word; a word that is not exactly one of the known values
+// gives "未知，属性代码：" and the word in signed decimal.
 QString FileAttToText(std::int32_t att);
 
 // The CSV line of one file (seven fields, no line end). A field holding a
 // comma, a double quote, a CR or an LF is quoted with inner quotes doubled.
 QString FileListLine(const QString& path, const FileInfo& info);
+
+// The list file: UTF-8 without a byte-order mark, CR LF after every line,
+// written through a large buffer. Failures throw std::runtime_error with the
+// message the user sees. Destroying an open writer writes what is buffered
+// and closes the file, ignoring errors, so a file is never left open.
+class FileListWriter {
+public:
+    // Creates or replaces the file.
+    explicit FileListWriter(const QString& fileName);
+    ~FileListWriter();
+    FileListWriter(const FileListWriter&) = delete;
+    FileListWriter& operator=(const FileListWriter&) = delete;
+
+    void WriteLine(const QString& line);
+    // Writes the rest and closes; throws when that fails.
+    void Close();
+
+private:
+    void Flush();
+    QFile file_;
+    QByteArray buffer_;
+};
