@@ -1,7 +1,271 @@
-// placeholder, filled by its batch
+// Encrypt and decrypt batches: the checked files of a page's list into one
+// flat target folder, or a whole folder tree reproduced under a target folder,
+// each with its "note.txt" log beside the targets.
 #include "un_Main.h"
 
-void Tfrm_main::btn_EncryptSelectedFilesClick() {}
-void Tfrm_main::btn_EncryptFoldersClick() {}
-void Tfrm_main::btn_DECryptSelectedClick() {}
-void Tfrm_main::btn_DECrypt_ALlClick() {}
+#include "CryptBatch.h"
+#include "Dialogs.h"
+#include "ProgressBar.h"
+#include "Pump.h"
+#include "folder_services.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <stdexcept>
+
+using cryptbatch::Direction;
+using cryptbatch::MissingTarget;
+
+namespace {
+
+const QString kConfirmCaption = QStringLiteral("加密注意事项");
+const QString kConfirmText =
+    QStringLiteral("1、请注意保存原文件，以备加密失败后尽快恢复；2、被加密文件不要超过150Mb;3、加密过程中注意耐心等待，"
+                   "不要点击程序。4、注意保存密钥，丢失密钥无法找回。对以上事项了解点")
+    + QStringLiteral("\"是\"") + QStringLiteral("继续进行，否则退出。");
+const QString kEmptyPassword = QStringLiteral("密码为空值");
+const QString kPickTargetCaption = QStringLiteral("选择文件夹或创建新文件夹");
+const QString kSelectedDecryptAborted = QStringLiteral("选中列表文件解密出现错误,程序终止！");
+
+// What tells the batches of one direction apart from the other's.
+struct CryptTexts {
+    Direction direction;
+    const char* stopButton;
+    QString startText;
+    QString workingPrefix;
+    QString selectedDone;
+    QString treeDone;
+    QString failurePrefix;  // names the file whose step raised a failure
+};
+
+const CryptTexts& EncryptTexts()
+{
+    static const CryptTexts texts{Direction::Encrypt,
+                                  "btn_Stop",
+                                  QStringLiteral("开始加密，请耐心等待，不要点击其他位置！"),
+                                  QStringLiteral("正在加密文件:"),
+                                  QStringLiteral("选中列表文件加密完成！"),
+                                  QStringLiteral("加密文件保存成功！"),
+                                  QStringLiteral("加密文件：")};
+    return texts;
+}
+
+const CryptTexts& DecryptTexts()
+{
+    static const CryptTexts texts{Direction::Decrypt,
+                                  "btn_Stop_2",
+                                  QStringLiteral("开始解密，请耐心等待，不要点击其他位置！"),
+                                  QStringLiteral("正在解密文件:"),
+                                  QStringLiteral("选中列表文件解密完成！"),
+                                  QStringLiteral("解密文件保存成功！"),
+                                  QStringLiteral("解密文件：")};
+    return texts;
+}
+
+// Every path out of a batch after the busy state was entered enables the buttons again.
+struct LeaveBusy {
+    Tfrm_main& w;
+    ~LeaveBusy() { w.EnabledAllButton(); }
+};
+
+// Runs one batch: the files that produced no target, and what a file's step does.
+class CryptRun {
+public:
+    CryptRun(Tfrm_main& w, const CryptTexts& texts, QString password, bool ignoreRaised)
+        : w_(w), texts_(texts), password_(std::move(password)), ignoreRaised_(ignoreRaised)
+    {
+    }
+
+    // One file through the cipher. A large file lets the window repaint
+    // between its chunks; a stop still waits until the file is done.
+    void Step(const QString& source, const QString& target)
+    {
+        DesFileResult result;
+        try {
+            result = cryptbatch::CryptFile(texts_.direction, source, target, password_, [](std::uint64_t, std::uint64_t) {
+                try {
+                    PumpMessages();
+                } catch (...) {
+                }
+            });
+        } catch (const std::exception& e) {
+            if (!ignoreRaised_)
+                throw std::runtime_error((texts_.failurePrefix + source + QStringLiteral("发生错误，错误原因:")
+                                          + QString::fromUtf8(e.what())).toUtf8().toStdString());
+            result = {false, e.what()};
+        }
+        if (!result)
+            missing_.push_back({source, QString::fromUtf8(result.reason)});
+    }
+
+    // Status line, marker and progress follow a file whose path differs from the marker.
+    void Announce(const QString& source, int index)
+    {
+        if (source == w_.CurrentFile)
+            return;
+        w_.StaticText1->setText(texts_.workingPrefix + BareFileName(source));
+        w_.CurrentFile = source;
+        w_.ProgressBar->SetPosition(index + 1);
+    }
+
+    // A batch that did its steps as asked must not pass over files it could
+    // not write: one more box names them with their reasons.
+    void ReportMissing()
+    {
+        if (!missing_.empty())
+            w_.Dialogs().ShowError(&w_, ApplicationTitle(), cryptbatch::MissingTargetsText(missing_));
+    }
+
+private:
+    Tfrm_main& w_;
+    const CryptTexts& texts_;
+    QString password_;
+    bool ignoreRaised_;
+    std::vector<MissingTarget> missing_;
+};
+
+int CheckedCount(const QListWidget* list)
+{
+    int count = 0;
+    for (int i = 0; i < list->count(); ++i)
+        count += list->item(i)->checkState() == Qt::Checked ? 1 : 0;
+    return count;
+}
+
+bool Confirmed(Tfrm_main& w, Direction direction)
+{
+    return direction != Direction::Encrypt || w.Dialogs().AskYesNo(&w, kConfirmCaption, kConfirmText);
+}
+
+// The checked entries of a page's list, flat into one target folder; the log
+// line follows each file's step.
+void RunSelectedBatch(Tfrm_main& w, const CryptTexts& texts, QLineEdit* passwordEdit, QListWidget* list)
+{
+    if (!Confirmed(w, texts.direction))  // 1
+        return;
+    w.StopFlag = 0;                                          // 2
+    w.DisEnabledExclude(QString::fromLatin1(texts.stopButton));  // 4
+    LeaveBusy leave{w};                                      // 14, on every path
+    if (passwordEdit->text().isEmpty()) {                    // 5
+        w.Dialogs().ShowMessage(&w, ApplicationTitle(), kEmptyPassword);
+        return;
+    }
+    const QString password = passwordEdit->text();  // 6
+    w.ProgressBar->SetPosition(0);                  // 7
+    if (list->count() == 0)
+        return;
+    w.ProgressBar->SetMax(CheckedCount(list));
+    const std::optional<QString> targetFolder = w.Dialogs().PickFolder(&w, kPickTargetCaption, true);  // 8
+    if (!targetFolder) {
+        w.StaticText1->setText(texts.selectedDone);
+        return;
+    }
+    const bool decrypt = texts.direction == Direction::Decrypt;
+    CryptRun run(w, texts, password, /*ignoreRaised=*/decrypt);
+    w.StaticText1->setText(texts.startText);  // 10
+    try {
+        cryptbatch::OperationLog log(*targetFolder);  // 11
+        // 12. The folder loads asked for meanwhile wait until the batch ends,
+        // so the list keeps its entries; only check marks may change.
+        const int count = list->count();
+        for (int i = 0; i < count; ++i) {
+            const QListWidgetItem* entry = list->item(i);
+            if (!entry)
+                break;
+            if (entry->checkState() == Qt::Checked) {
+                const QString source = entry->text();
+                const QString target = cryptbatch::FlatTargetPath(*targetFolder, source);
+                run.Step(source, target);                      // 12.5
+                log.Write(texts.direction, source, target);    // 12.6
+                run.Announce(source, i);                       // 12.7
+                PumpMessages();                                // 12.8
+            }
+            if (w.StopFlag != 0)  // 12.9
+                break;
+        }
+        log.Close();  // 13
+    } catch (const std::exception& e) {
+        if (!decrypt)
+            w.ShowDefaultFailure(QString::fromUtf8(e.what()));
+        else {
+            w.Dialogs().ShowMessage(&w, ApplicationTitle(), QString::fromUtf8(e.what()));
+            w.StaticText1->setText(kSelectedDecryptAborted);
+        }
+        run.ReportMissing();
+        return;
+    }
+    w.StaticText1->setText(texts.selectedDone);  // 13
+    run.ReportMissing();
+}
+
+// Every file of the folder tree, the tree reproduced under the target folder;
+// the log line comes before each file's step.
+void RunTreeBatch(Tfrm_main& w, const CryptTexts& texts, QLineEdit* passwordEdit, QLineEdit* folderEdit)
+{
+    if (!Confirmed(w, texts.direction))  // 1
+        return;
+    w.StopFlag = 0;                                              // 2
+    w.ProgressBar->SetPosition(0);                               // 3
+    w.DisEnabledExclude(QString::fromLatin1(texts.stopButton));  // 4
+    LeaveBusy leave{w};                                          // 14, on every path
+    if (passwordEdit->text().isEmpty()) {                        // 5
+        w.Dialogs().ShowMessage(&w, ApplicationTitle(), kEmptyPassword);
+        return;
+    }
+    const QString password = passwordEdit->text();  // 6
+    const std::optional<QString> targetFolder = w.Dialogs().PickFolder(&w, kPickTargetCaption, true);  // 8
+    if (!targetFolder)
+        return;
+    CryptRun run(w, texts, password, /*ignoreRaised=*/false);
+    try {
+        if (!folderEdit->text().isEmpty()) {          // 9
+            w.StaticText1->setText(texts.startText);  // 10
+            cryptbatch::OperationLog log(*targetFolder);  // 11
+            // 12. The folder text is taken once, for the list and for every target path.
+            const QString folderText = folderEdit->text();
+            const QStringList files = GetAllFiles(folderText);
+            w.ProgressBar->SetMax(files.size());
+            for (int i = 0; i < files.size(); ++i) {
+                const QString& source = files[i];
+                const QString target = cryptbatch::TreeTargetPath(folderText, *targetFolder, source);
+                log.Write(texts.direction, source, target);  // 12.3
+                cryptbatch::EnsureTargetFolder(target);      // 12.4
+                run.Step(source, target);                    // 12.5
+                run.Announce(source, i);                     // 12.7
+                PumpMessages();                              // 12.8
+                if (w.StopFlag != 0)                         // 12.9
+                    break;
+            }
+            log.Close();
+        }
+    } catch (const std::exception& e) {
+        w.ShowDefaultFailure(QString::fromUtf8(e.what()));
+        run.ReportMissing();
+        return;
+    }
+    w.Dialogs().ShowMessage(&w, ApplicationTitle(), texts.treeDone);  // 13
+    run.ReportMissing();
+}
+
+}  // namespace
+
+void Tfrm_main::btn_EncryptSelectedFilesClick()
+{
+    RunSelectedBatch(*this, EncryptTexts(), edt_Password, Lst_FIles_1);
+}
+
+void Tfrm_main::btn_EncryptFoldersClick()
+{
+    RunTreeBatch(*this, EncryptTexts(), edt_Password, edt_Folder);
+}
+
+void Tfrm_main::btn_DECryptSelectedClick()
+{
+    RunSelectedBatch(*this, DecryptTexts(), edt_Password_2, Lst_FIles_2);
+}
+
+void Tfrm_main::btn_DECrypt_ALlClick()
+{
+    RunTreeBatch(*this, DecryptTexts(), edt_Password_2, edt_Folder_2);
+}

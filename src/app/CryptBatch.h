@@ -1,0 +1,66 @@
+#pragma once
+// The widget-free half of the encrypt and decrypt batches: where each target
+// lands, the one call per file into the cipher, the operation log "note.txt"
+// and the account of the files that produced no target.
+
+#include "DESUnit.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <vector>
+
+namespace cryptbatch {
+
+enum class Direction { Encrypt, Decrypt };
+
+// Flat layout of the selected batches: every target lands directly in the
+// target folder under the source's bare name.
+QString FlatTargetPath(const QString& targetFolder, const QString& source);
+
+// Tree layout: the first occurrence of the folder text in the source path
+// (case-sensitive) becomes the target folder. A folder text that ends in "/"
+// takes its separator with it, so one "/" is put back when the target folder
+// has none; otherwise "/home/u/photos/a.jpg" would become "/tmp/enca.jpg".
+QString TreeTargetPath(const QString& folderText, const QString& targetFolder, const QString& source);
+
+// Creates the folder that will hold target, with all missing parents, when it
+// isn't there yet. Throws std::runtime_error "创建文件夹发生错误，错误原因:" + reason.
+void EnsureTargetFolder(const QString& target);
+
+// One file through the cipher: the password goes in the ANSI code page of the
+// locale (so it gives the key a Windows system of that language gives), both
+// paths in the file-system encoding. A path the encoding can't express is a
+// file without a target, like any other the cipher reports.
+DesFileResult CryptFile(Direction direction, const QString& source, const QString& target, const QString& password,
+                        const DesProgress& progress);
+
+// "note.txt" in the target folder: created or emptied when opened, one line
+// per handled file, UTF-8 without a BOM, CR LF. Each line reaches the disk
+// before the next file is handled, so a batch that ends early leaves an
+// accurate log. Failures throw std::runtime_error with the message the user sees.
+class OperationLog {
+public:
+    explicit OperationLog(const QString& targetFolder);
+    void Write(Direction direction, const QString& source, const QString& target);
+    void Close() { file_.close(); }
+    QString Path() const { return file_.fileName(); }
+
+    static QByteArray Line(Direction direction, const QString& source, const QString& target);
+
+private:
+    QFile file_;
+};
+
+struct MissingTarget {
+    QString source;
+    QString reason;
+};
+
+// At most this many files are named in the box; the rest are summed up by "…".
+inline constexpr int kMaxListedMissing = 20;
+
+// The text of the box shown after a batch in which some files produced no target.
+QString MissingTargetsText(const std::vector<MissingTarget>& missing);
+
+}  // namespace cryptbatch
