@@ -25,6 +25,7 @@ class QWidget;
 class QFrame;
 class TProgressBar;
 class IDialogs;
+class Tfrm_Rule;
 class ZipArchive;
 struct ZipHeader;
 
@@ -154,6 +155,9 @@ public:
     // Batch rename (un_Main_Rename.cpp).
     void btn_ChangeAllFileNameClick();
     void btn_ChangeSelectedNameClick();
+    // When set, the rename handlers call this with the shown rule dialog instead
+    // of running it modally; tests fill its controls and close it here.
+    std::function<void(Tfrm_Rule&)> ruleDialogHook;
 
     // The default failure report: an error box with the application title,
     // the message with "." added when its last character is above ".".
