@@ -6,6 +6,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMimeData>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -74,6 +77,7 @@ Tfrm_main::Tfrm_main(IDialogs& dialogs, QWidget* parent) : QDialog(parent), dial
     setObjectName(QStringLiteral("frm_main"));
     BuildWindow();
     ConnectHandlers();
+    InstallFolderDrops();
     FormCreate();
 }
 
@@ -287,6 +291,64 @@ void Tfrm_main::ConnectHandlers()
 
     Connect(btn_ChangeAllFileName, &Tfrm_main::btn_ChangeAllFileNameClick);
     Connect(btn_ChangeSelectedName, &Tfrm_main::btn_ChangeSelectedNameClick);
+}
+
+namespace {
+// The folder a drag carries: its first local URL, when that names a folder.
+QString DraggedFolder(const QMimeData* mime)
+{
+    if (!mime || !mime->hasUrls() || mime->urls().isEmpty())
+        return {};
+    const QUrl url = mime->urls().first();
+    if (!url.isLocalFile())
+        return {};
+    const QString path = url.toLocalFile();
+    if (!QFileInfo(path).isDir())
+        return {};
+    return path.size() > 1 && path.endsWith(QLatin1Char('/')) ? path.chopped(1) : path;
+}
+}  // namespace
+
+void Tfrm_main::InstallFolderDrops()
+{
+    const QList<QWidget*> targets[2] = {
+        {edt_Folder, lst_SubDirectory_1->viewport(), Lst_FIles_1->viewport()},
+        {edt_Folder_2, lst_SubDirectory_2->viewport(), Lst_FIles_2->viewport()}};
+    for (int page = 0; page < 2; ++page)
+        for (QWidget* target : targets[page]) {
+            target->setAcceptDrops(true);
+            target->setProperty("velmoraDropPage", page);
+            target->installEventFilter(this);
+        }
+}
+
+bool Tfrm_main::DropFolder(int page, const QString& folder)
+{
+    if (folder.isEmpty())
+        return false;
+    (page == 0 ? edt_Folder : edt_Folder_2)->setText(folder);  // a change of the text reloads the page
+    return true;
+}
+
+bool Tfrm_main::eventFilter(QObject* watched, QEvent* event)
+{
+    const QVariant page = watched->property("velmoraDropPage");
+    if (page.isValid()) {
+        if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
+            auto* drag = static_cast<QDropEvent*>(event);
+            if (!DraggedFolder(drag->mimeData()).isEmpty()) {
+                drag->acceptProposedAction();
+                return true;
+            }
+        } else if (event->type() == QEvent::Drop) {
+            auto* drop = static_cast<QDropEvent*>(event);
+            if (DropFolder(page.toInt(), DraggedFolder(drop->mimeData()))) {
+                drop->acceptProposedAction();
+                return true;
+            }
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void Tfrm_main::FormCreate()

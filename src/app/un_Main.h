@@ -174,7 +174,11 @@ public:
     // Shows the save dialog with saveDialogTitle and saveDialogFilter.
     std::optional<QString> ShowSaveDialog();
 
+    // Dropping a folder on a page's folder edit or lists sets that page's folder edit.
+    bool DropFolder(int page, const QString& folder);
+
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void reject() override;
@@ -183,6 +187,7 @@ private:
     void BuildWindow();
     QWidget* BuildPage(int page);
     void ConnectHandlers();
+    void InstallFolderDrops();
     void Connect(QPushButton* button, void (Tfrm_main::*handler)());
     QList<QPushButton*> Buttons() const;
 
