@@ -4,6 +4,7 @@
 // bytes in the system code page.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -34,3 +35,42 @@ DesFileResult DesDecryptFile(const std::string& sourcePath, const std::string& t
                              const DesProgress& progress = {});
 std::string DesEncryptTextHex(std::string_view text, std::string_view keyText);
 std::string DesDecryptTextHex(std::string_view hex, std::string_view keyText);
+
+// ---------------------------------------------------------------------------
+// Bulk ECB: one key schedule owned by the caller, many blocks per call.
+// Large runs go through a bitsliced DES (64, 256 or 512 blocks at a time);
+// the engine is picked once from what the processor offers.
+
+enum class DesEngine {
+    Auto,      // the fastest engine this processor runs
+    Portable,  // 64-bit integers, any processor
+    Avx2,      // 256-bit vectors
+    Avx512,    // 512-bit vectors with three-input logic
+};
+
+// Whether this processor (and build) can run the engine; Auto always can.
+bool DesEngineAvailable(DesEngine engine);
+// The engine that Auto stands for here.
+DesEngine DesBestEngine();
+const char* DesEngineName(DesEngine engine);
+
+class DesCipher {
+public:
+    // An unavailable engine falls back to the best available one.
+    DesCipher(const DesKey& key, bool encrypt, DesEngine engine = DesEngine::Auto);
+
+    DesBlock Crypt(const DesBlock& in) const;
+    // Transforms `blocks` 8-byte blocks from in to out; in may equal out.
+    void Crypt(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const;
+    DesEngine Engine() const { return engine_; }
+
+private:
+    void CryptScalar(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) const;
+
+    DesEngine engine_;
+    // Round r's subkey as eight 6-bit S-box inputs, rounds in the order used.
+    std::array<std::array<std::uint8_t, 8>, 16> six_{};
+    // The same subkeys one bit per word, all ones or all zeros, for the
+    // bitsliced engines.
+    std::array<std::array<std::uint64_t, 48>, 16> masks_{};
+};
