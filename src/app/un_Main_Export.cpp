@@ -1,5 +1,136 @@
-// placeholder, filled by its batch
+// File list export: the whole tree of edt_Folder, or the checked entries of
+// Lst_FIles_1, one CSV row per file.
 #include "un_Main.h"
 
-void Tfrm_main::btn_OutAllFilesClick() {}
-void Tfrm_main::btn_OutFilesClick() {}
+#include "Dialogs.h"
+#include "FileInfo.h"
+#include "ProgressBar.h"
+#include "Pump.h"
+#include "folder_services.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <exception>
+
+namespace {
+
+const QString kAllFilesHeader = QStringLiteral("文件名,短文件名,属性,文件大小,创建时间,最近访问时间,最近修改时间");
+const QString kCheckedFilesHeader = QStringLiteral("长文件名,短文件名,属性,文件大小,创建时间,最近访问时间,最近修改时间");
+const QString kListFileFilter = QStringLiteral("*.csv|*.csv");
+const QString kSaved = QStringLiteral("列表文件保存成功！");
+
+// Reads one file, writes its row, announces it and lets messages run. A
+// failure of this file is shown in a box and the export goes on.
+void AddFileRow(Tfrm_main& form, FileListWriter& out, FileInfo& info, const QString& path, std::int64_t position)
+{
+    try {
+        ReadFileInfo(path, info);
+        out.WriteLine(FileListLine(path, info));
+        if (path != form.CurrentFile) {
+            form.StaticText1->setText(QStringLiteral("正在添加文件:") + BareFileName(path) + QStringLiteral("信息"));
+            form.CurrentFile = path;
+            form.ProgressBar->SetPosition(position);
+        }
+        PumpMessages();
+    } catch (const std::exception& e) {
+        form.Dialogs().ShowMessage(&form, ApplicationTitle(), QString::fromUtf8(e.what()));
+    }
+}
+
+// The save dialog's answer; nothing when it was cancelled or left empty.
+std::optional<QString> AskListFileName(Tfrm_main& form)
+{
+    std::optional<QString> name = form.ShowSaveDialog();
+    if (!name || name->isEmpty())
+        return std::nullopt;
+    return name;
+}
+
+}  // namespace
+
+void Tfrm_main::btn_OutAllFilesClick()
+{
+    // 1. Start the action.
+    StopFlag = 0;
+    ProgressBar->SetPosition(0);
+    saveDialogFilter = kListFileFilter;
+    DisEnabledExclude(QStringLiteral("btn_Stop"));
+
+    // 2. Ask for the list file.
+    const std::optional<QString> name = AskListFileName(*this);
+    if (!name) {
+        EnabledAllButton();
+        return;
+    }
+
+    // 3. Create it with its header. ".csv" is added whatever the name ends in.
+    FileListWriter out(*name + QStringLiteral(".csv"));
+    out.WriteLine(kAllFilesHeader);
+
+    // 4. One row for every file of the tree. A folder text that names no
+    // folder throws: the file is closed with its header and the failure is
+    // reported instead of a success.
+    const QString folder = edt_Folder->text();
+    if (!folder.isEmpty()) {
+        const QStringList files = GetAllFiles(folder);
+        ProgressBar->SetMax(files.size());
+        FileInfo info;
+        for (qsizetype i = 0; i < files.size(); ++i) {
+            AddFileRow(*this, out, info, files.at(i), i + 1);
+            if (StopFlag != 0)
+                break;
+        }
+    }
+
+    // 5. and 6. Close and report, also after a stop.
+    out.Close();
+    Dialogs().ShowMessage(this, ApplicationTitle(), kSaved);
+
+    // 7.
+    EnabledAllButton();
+}
+
+void Tfrm_main::btn_OutFilesClick()
+{
+    // 1. Start the action.
+    StopFlag = 0;
+    ProgressBar->SetPosition(0);
+    saveDialogFilter = kListFileFilter;
+    DisEnabledExclude(QStringLiteral("btn_Stop"));
+
+    // 2. Ask for the list file.
+    const std::optional<QString> name = AskListFileName(*this);
+    // 3. An empty list writes nothing and says nothing.
+    if (!name || Lst_FIles_1->count() == 0) {
+        EnabledAllButton();
+        return;
+    }
+
+    // 4. Create the file with its header; the bar counts the checked entries.
+    FileListWriter out(*name + QStringLiteral(".csv"));
+    out.WriteLine(kCheckedFilesHeader);
+    std::int64_t checked = 0;
+    for (int i = 0; i < Lst_FIles_1->count(); ++i)
+        if (Lst_FIles_1->item(i)->checkState() == Qt::Checked)
+            ++checked;
+    ProgressBar->SetMax(checked);
+
+    // 5. One row per checked entry; the bar shows the entry's place in the
+    // whole list, so it fills early when unchecked entries come first.
+    FileInfo info;
+    for (int i = 0; i < Lst_FIles_1->count(); ++i) {
+        const QListWidgetItem* item = Lst_FIles_1->item(i);
+        if (item->checkState() == Qt::Checked)
+            AddFileRow(*this, out, info, item->text(), i + 1);
+        if (StopFlag != 0)
+            break;
+    }
+
+    // 6. Close and report, also after a stop or with nothing checked.
+    out.Close();
+    Dialogs().ShowMessage(this, ApplicationTitle(), kSaved);
+
+    // 7.
+    EnabledAllButton();
+}

@@ -227,7 +227,7 @@ QString FileListLine(const QString& path, const FileInfo& info)
 }
 
 namespace {
-constexpr qsizetype kBufferSize = 256 * 1024;
+constexpr qsizetype kBufferSize = 64 * 1024;
 }
 
 FileListWriter::FileListWriter(const QString& fileName) : file_(fileName)
