@@ -1,0 +1,99 @@
+// Where the targets of an encrypt or decrypt batch land, the log line bytes
+// and the box that names files without a target.
+#include "CryptBatch.h"
+#include "TestUtil.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace cryptbatch;
+
+TEST(CryptTargetPath, TreeReplacesTheFirstOccurrenceOfTheFolderTextOnly)
+{
+    struct Case {
+        const char* folderText;
+        const char* targetFolder;
+        const char* source;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"/home/u/photos", "/tmp/enc", "/home/u/photos/a.jpg", "/tmp/enc/a.jpg"},
+        {"/home/u/photos", "/tmp/enc", "/home/u/photos/x/photos/b.jpg", "/tmp/enc/x/photos/b.jpg"},
+        // A folder text with its separator must not glue the target folder to the name.
+        {"/home/u/photos/", "/tmp/enc", "/home/u/photos/a.jpg", "/tmp/enc/a.jpg"},
+        {"/home/u/photos/", "/tmp/enc", "/home/u/photos/sub/a.jpg", "/tmp/enc/sub/a.jpg"},
+        {"/home/u/photos/", "/", "/home/u/photos/a.jpg", "/a.jpg"},
+        {"/home/u/photos", "/", "/home/u/photos/a.jpg", "//a.jpg"},
+        // Case-sensitive: a differently cased text is no match.
+        {"/home/U/photos", "/tmp/enc", "/home/u/photos/a.jpg", "/home/u/photos/a.jpg"},
+        {"rel", "out", "rel/中文/文件.txt", "out/中文/文件.txt"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(TreeTargetPath(QString::fromUtf8(c.folderText), QString::fromUtf8(c.targetFolder),
+                                 QString::fromUtf8(c.source)),
+                  QString::fromUtf8(c.expected))
+            << c.folderText << " | " << c.source;
+}
+
+TEST(CryptTargetPath, FlatTargetsKeepOnlyTheBareName)
+{
+    EXPECT_EQ(FlatTargetPath("/tmp/enc", "/home/u/photos/x/a.jpg"), "/tmp/enc/a.jpg");
+    EXPECT_EQ(FlatTargetPath("/", "/home/u/a.jpg"), "/a.jpg");
+    EXPECT_EQ(FlatTargetPath("/tmp/enc", "/home/u/a\\b:c.txt"), "/tmp/enc/a\\b:c.txt");
+}
+
+TEST(CryptLog, LineIsUtf8WithCrLfAndAsciiPunctuation)
+{
+    EXPECT_EQ(OperationLog::Line(Direction::Encrypt, "/s/中.txt", "/t/中.txt"),
+              QByteArray("\xE6\xBA\x90\xE6\x96\x87\xE4\xBB\xB6:/s/\xE4\xB8\xAD.txt,"
+                         "\xE5\x8A\xA0\xE5\xAF\x86\xE6\x96\x87\xE4\xBB\xB6:/t/\xE4\xB8\xAD.txt\r\n"));
+    EXPECT_EQ(OperationLog::Line(Direction::Decrypt, "a", "b"), QStringLiteral("源文件:a,解密文件:b\r\n").toUtf8());
+}
+
+TEST(CryptLog, OpeningEmptiesAnExistingLogAndAFolderInItsPlaceFails)
+{
+    QTemporaryDir dir;
+    testutil::WriteFile(dir.path() + "/note.txt", "old contents that must go");
+    {
+        OperationLog log(dir.path());
+        log.Write(Direction::Encrypt, "s", "t");
+    }
+    EXPECT_EQ(testutil::ReadFile(dir.path() + "/note.txt"), QStringLiteral("源文件:s,加密文件:t\r\n").toUtf8());
+
+    QTemporaryDir other;
+    QDir(other.path()).mkdir("note.txt");
+    EXPECT_THROW(OperationLog log(other.path()), std::runtime_error);
+}
+
+TEST(CryptTargetFolder, CreatesMissingParentsAndReportsAParentThatIsAFile)
+{
+    QTemporaryDir dir;
+    EnsureTargetFolder(dir.path() + "/a/b/c/file.bin");
+    EXPECT_TRUE(QFileInfo(dir.path() + "/a/b/c").isDir());
+
+    testutil::WriteFile(dir.path() + "/plain", "x");
+    try {
+        EnsureTargetFolder(dir.path() + "/plain/sub/file.bin");
+        FAIL() << "a folder under a regular file was reported as created";
+    } catch (const std::runtime_error& e) {
+        EXPECT_TRUE(QString::fromUtf8(e.what()).startsWith(QStringLiteral("创建文件夹发生错误，错误原因:"))) << e.what();
+    }
+}
+
+TEST(CryptMissingTargets, NamesTwentyFilesWithReasonsThenAnEllipsis)
+{
+    std::vector<MissingTarget> missing;
+    for (int i = 0; i < 25; ++i)
+        missing.push_back({QStringLiteral("/s/f%1").arg(i), QStringLiteral("原因%1").arg(i)});
+    const QStringList lines = MissingTargetsText(missing).split('\n');
+    ASSERT_EQ(lines.size(), 22);
+    EXPECT_TRUE(lines[0].contains("25"));
+    EXPECT_TRUE(lines[1].contains("/s/f0") && lines[1].contains(QStringLiteral("原因0")));
+    EXPECT_TRUE(lines[20].contains("/s/f19"));
+    EXPECT_EQ(lines[21], QStringLiteral("…"));
+
+    missing.resize(20);
+    EXPECT_EQ(MissingTargetsText(missing).split('\n').size(), 21);  // all named, no ellipsis
+}
