@@ -36,6 +36,7 @@ constexpr const char* kBadSize = "无效的数据大小!";
 constexpr const char* kCannotCreate = "无法创建目标文件";
 constexpr const char* kCannotWrite = "写入目标文件失败";
 constexpr const char* kCannotReplace = "无法替换目标文件";
+constexpr const char* kNotRegularTarget = "目标已存在且不是文件";
 constexpr const char* kOutOfMemory = "内存不足";
 
 DesFileResult Fail(std::string reason)
@@ -78,7 +79,16 @@ std::string TemporaryName()
 // destructor otherwise.
 class TemporaryTarget {
 public:
-    explicit TemporaryTarget(std::string target) : target_(std::move(target)) {}
+    // A link as target is written through: its file gets the new content.
+    explicit TemporaryTarget(const std::string& target) : target_(target)
+    {
+        std::error_code error;
+        if (fs::is_symlink(target, error)) {
+            const fs::path resolved = fs::canonical(target, error);
+            if (!error)
+                target_ = resolved.string();
+        }
+    }
     TemporaryTarget(const TemporaryTarget&) = delete;
     TemporaryTarget& operator=(const TemporaryTarget&) = delete;
 
@@ -94,6 +104,13 @@ public:
 
     bool Open(std::string& reason)
     {
+        // Only a regular file is ever replaced, never a folder or a device.
+        std::error_code error;
+        const fs::file_status status = fs::status(target_, error);
+        if (fs::exists(status) && !fs::is_regular_file(status)) {
+            reason = kNotRegularTarget;
+            return false;
+        }
         const fs::path folder = fs::path(target_).parent_path();
         for (int attempt = 0; attempt < 16; ++attempt) {
             const std::string candidate = (folder / TemporaryName()).string();
