@@ -132,7 +132,9 @@ template <int Imm> DES_INLINE V Ternary(V a, V, V) { return a; }
 // GCC 12's AVX-512 header trips -Wuninitialized inside its own intrinsics.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
+#ifndef __clang__
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 namespace avx512 {
 
 #define DES_TARGET __attribute__((target("avx512f")))
