@@ -12,6 +12,8 @@ int main(int argc, char** argv)
     QtDialogs dialogs;
     ApplyCyanNight(dialogs);
     Tfrm_main frm_main(dialogs);
+    // Closing the main window ends the program.
+    QObject::connect(&frm_main, &QDialog::finished, &app, &QApplication::quit);
     frm_main.show();
     return app.exec();
 }

@@ -372,12 +372,19 @@ void Tfrm_main::showEvent(QShowEvent* event)
     }
 }
 
+bool Tfrm_main::DeferCloseWhileBusy()
+{
+    if (actionDepth_ == 0)
+        return false;
+    // Let the running action stop after its current item, then close.
+    StopFlag = -1;
+    closePending_ = true;
+    return true;
+}
+
 void Tfrm_main::closeEvent(QCloseEvent* event)
 {
-    if (actionDepth_ > 0) {
-        // Let the running action stop after its current item, then close.
-        StopFlag = -1;
-        closePending_ = true;
+    if (DeferCloseWhileBusy()) {
         event->ignore();
         return;
     }
@@ -386,8 +393,10 @@ void Tfrm_main::closeEvent(QCloseEvent* event)
 
 void Tfrm_main::reject()
 {
-    // Escape must not hide the main window behind the user's back; close it properly.
-    close();
+    // Escape and the close box both end here.
+    if (DeferCloseWhileBusy())
+        return;
+    QDialog::reject();
 }
 
 QList<QPushButton*> Tfrm_main::Buttons() const

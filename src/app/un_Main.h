@@ -188,6 +188,7 @@ private:
     QWidget* BuildPage(int page);
     void ConnectHandlers();
     void InstallFolderDrops();
+    bool DeferCloseWhileBusy();
     void Connect(QPushButton* button, void (Tfrm_main::*handler)());
     QList<QPushButton*> Buttons() const;
 
