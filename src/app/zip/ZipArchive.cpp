@@ -1,1 +1,143 @@
 #include "ZipArchive.h"
+
+#include <sys/stat.h>
+
+#include "DirWalk.h"
+#include "ParallelDeflate.h"
+#include "ZipExtract.h"
+#include "ZipIo.h"
+#include "ZipReader.h"
+#include "ZipWriter.h"
+
+struct ZipArchive::Impl {
+    ZipProgress onProgress;
+    bool reading = false;
+    bool forceZip64 = false;
+    zipread::Reader reader;
+    zipwrite::Writer writer;
+
+    zipwrite::Progress Report(ZipArchive* self) const
+    {
+        if (!onProgress)
+            return {};
+        return [self, cb = onProgress](const std::string& file, const ZipHeader& header, std::int64_t position) {
+            cb(self, file, header, position);
+        };
+    }
+};
+
+ZipArchive::ZipArchive(ZipProgress onProgress) : impl_(std::make_unique<Impl>())
+{
+    impl_->onProgress = std::move(onProgress);
+}
+
+ZipArchive::~ZipArchive() = default;
+
+void ZipArchive::SetOnProgress(ZipProgress onProgress)
+{
+    impl_->onProgress = std::move(onProgress);
+}
+
+void ZipArchive::SetForceZip64(bool force)
+{
+    impl_->forceZip64 = force;
+}
+
+void ZipArchive::Open(const std::string& archivePath, ZipMode mode)
+{
+    Close();
+    if (mode == ZipMode::Read) {
+        impl_->reader.Open(archivePath);
+        impl_->reading = true;
+    } else {
+        impl_->writer.SetForceZip64(impl_->forceZip64);
+        impl_->writer.Open(archivePath);
+        impl_->reading = false;
+    }
+}
+
+void ZipArchive::Add(const std::string& sourcePath, const std::string& memberName, ZipMethod method)
+{
+    if (!impl_->writer.IsOpen())
+        throw ZipError("Can't add " + sourcePath + ": the archive is not open for writing");
+    if (method != ZipMethod::Stored && method != ZipMethod::Deflate)
+        throw ZipError("Can't add " + sourcePath + ": unsupported compression method");
+    zipwrite::Source source = zipwrite::OpenSource(sourcePath);
+    const std::string name = memberName.empty() ? zipio::BareName(sourcePath) : memberName;
+    const ZipHeader header = impl_->writer.Begin(source, name, method);
+    try {
+        paralleldeflate::Compress(impl_->writer, source, header, method, impl_->Report(this));
+    } catch (...) {
+        impl_->writer.Rollback();
+        throw;
+    }
+}
+
+void ZipArchive::ExtractAll(const std::string& targetFolder)
+{
+    if (!impl_->reader.IsOpen())
+        throw ZipError("Can't extract: no archive is open for reading");
+    zipextract::ExtractAll(impl_->reader, targetFolder, impl_->Report(this));
+}
+
+void ZipArchive::TestAll()
+{
+    if (!impl_->reader.IsOpen())
+        throw ZipError("Can't test: no archive is open for reading");
+    zipextract::TestAll(impl_->reader);
+}
+
+std::vector<ZipHeader> ZipArchive::Headers() const
+{
+    std::vector<ZipHeader> headers;
+    for (const zipread::Entry& e : impl_->reader.Entries())
+        headers.push_back(e.header);
+    return headers;
+}
+
+void ZipArchive::Close()
+{
+    if (impl_->writer.IsOpen())
+        impl_->writer.Finish();
+    impl_->reader.Close();
+}
+
+void ZipArchive::ZipDirectoryContents(const std::string& archivePath, const std::string& folder, ZipMethod method,
+                                      ZipProgress onProgress)
+{
+    // Every file is collected before the archive's temporary file exists, and
+    // an earlier archive of that name inside the folder is left out, so the
+    // archive never holds itself.
+    std::vector<std::string> files;
+    try {
+        files = dirwalk::AllFiles(folder);
+    } catch (const dirwalk::PathError& e) {
+        throw ZipError(e.what());
+    }
+    struct stat self{};
+    const bool archiveExists = ::stat(archivePath.c_str(), &self) == 0;
+    const std::string prefix = dirwalk::Join(folder, "");
+
+    ZipArchive archive(std::move(onProgress));
+    archive.Open(archivePath, ZipMode::Write);
+    std::vector<paralleldeflate::Job> jobs;
+    jobs.reserve(files.size());
+    for (const std::string& file : files) {
+        struct stat st{};
+        if (archiveExists && ::stat(file.c_str(), &st) == 0 && st.st_dev == self.st_dev && st.st_ino == self.st_ino)
+            continue;
+        const std::string name = file.compare(0, prefix.size(), prefix) == 0 ? file.substr(prefix.size()) : file;
+        jobs.push_back({file, name});
+    }
+    paralleldeflate::CompressMany(archive.impl_->writer, jobs, method, archive.impl_->Report(&archive));
+    archive.Close();
+}
+
+void ZipArchive::ExtractZipFile(const std::string& archivePath, const std::string& targetFolder,
+                                ZipProgress onProgress)
+{
+    ZipArchive archive(std::move(onProgress));
+    archive.Open(archivePath, ZipMode::Read);
+    archive.ExtractAll(targetFolder);
+    archive.Close();
+}

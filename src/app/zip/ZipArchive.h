@@ -7,6 +7,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 enum class ZipMode { Read, Write };
 enum class ZipMethod : std::uint16_t { Stored = 0, Deflate = 8 };
@@ -42,6 +43,9 @@ public:
     void Add(const std::string& sourcePath, const std::string& memberName = {}, ZipMethod method = ZipMethod::Deflate);
     // Extracts every member of the archive opened for reading below targetFolder.
     void ExtractAll(const std::string& targetFolder);
+    // In write mode finishes the archive and puts it in place; an archive
+    // object destroyed without Close discards what it had written, and an
+    // earlier archive of that name stays as it was.
     void Close();
 
     static void ZipDirectoryContents(const std::string& archivePath, const std::string& folder, ZipMethod method,
@@ -49,6 +53,15 @@ public:
     static void ExtractZipFile(const std::string& archivePath, const std::string& targetFolder, ZipProgress onProgress);
 
     void SetOnProgress(ZipProgress onProgress);
+
+    // The members of the archive open for reading, in directory order.
+    std::vector<ZipHeader> Headers() const;
+    // Inflates every member of the archive open for reading and checks its
+    // size and CRC-32, writing nothing; throws ZipError on the first fault.
+    void TestAll();
+    // Writes Zip64 fields for every member and the Zip64 end records even when
+    // nothing needs them (applies to the next Open for writing).
+    void SetForceZip64(bool force);
 
 private:
     struct Impl;

@@ -1,0 +1,31 @@
+#pragma once
+// Writes the members of a checked archive below a target folder.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ZipArchive.h"
+#include "ZipReader.h"
+
+namespace zipextract {
+
+using Progress = std::function<void(const std::string& fileName, const ZipHeader& header, std::int64_t position)>;
+
+// The safe relative path of a member ("a/b/c.txt", "/" separated), or a
+// ZipError for a name that is absolute, carries a drive prefix or climbs
+// through "..". Both "/" and "\" separate parts; the name is already UTF-8,
+// so no trail byte of a legacy code page can be mistaken for "\".
+std::string SafeRelativePath(const std::string& memberName);
+
+// Extracts every member. The whole archive is checked first (names, methods,
+// encryption, duplicates, a file that another member needs as a folder), so
+// a refused archive writes nothing. Each file goes through a temporary file
+// that is renamed into place only once its size and CRC-32 check out, and no
+// symbolic link below the target is ever followed or created.
+void ExtractAll(const zipread::Reader& reader, const std::string& targetFolder, const Progress& progress);
+
+// Inflates or copies every member and checks it, writing nothing.
+void TestAll(const zipread::Reader& reader);
+
+}  // namespace zipextract

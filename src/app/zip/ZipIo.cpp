@@ -1,0 +1,157 @@
+#include "ZipIo.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <random>
+#include <unistd.h>
+
+#include "ZipArchive.h"
+#include "ZipFormat.h"
+
+namespace zipio {
+
+void Fd::Reset()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+}
+
+std::string ErrnoText(int err)
+{
+    return std::strerror(err);
+}
+
+void ReadExact(int fd, std::uint64_t offset, void* buf, std::size_t len, const char* what)
+{
+    auto* out = static_cast<char*>(buf);
+    while (len > 0) {
+        const ssize_t n = ::pread(fd, out, len, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throw ZipError(std::string("Can't read the archive: ") + ErrnoText(errno));
+        if (n == 0)
+            throw ZipError(std::string("Not a readable ZIP archive: ") + what + " lies past the end of the file");
+        out += n;
+        len -= static_cast<std::size_t>(n);
+        offset += static_cast<std::uint64_t>(n);
+    }
+}
+
+std::size_t ReadSome(int fd, void* buf, std::size_t len, const std::string& path)
+{
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, len);
+        if (n >= 0)
+            return static_cast<std::size_t>(n);
+        if (errno != EINTR)
+            throw ZipError("Can't read " + path + ": " + ErrnoText(errno));
+    }
+}
+
+void WriteAll(int fd, const void* buf, std::size_t len, const std::string& path)
+{
+    const auto* in = static_cast<const char*>(buf);
+    while (len > 0) {
+        const ssize_t n = ::write(fd, in, len);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw ZipError("Can't write " + path + ": " + ErrnoText(n < 0 ? errno : ENOSPC));
+        in += n;
+        len -= static_cast<std::size_t>(n);
+    }
+}
+
+void WriteAllAt(int fd, const void* buf, std::size_t len, std::uint64_t offset, const std::string& path)
+{
+    const auto* in = static_cast<const char*>(buf);
+    while (len > 0) {
+        const ssize_t n = ::pwrite(fd, in, len, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw ZipError("Can't write " + path + ": " + ErrnoText(n < 0 ? errno : ENOSPC));
+        in += n;
+        len -= static_cast<std::size_t>(n);
+        offset += static_cast<std::uint64_t>(n);
+    }
+}
+
+Fd CreateTemp(int dirFd, std::string* name, const std::string& folderForMessages)
+{
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string candidate = ".vz";
+        for (int i = 0; i < 10; ++i)
+            candidate.push_back(kAlphabet[random() % (sizeof kAlphabet - 1)]);
+        candidate += ".tmp";
+        const int fd = ::openat(dirFd < 0 ? AT_FDCWD : dirFd,
+                                dirFd < 0 ? (folderForMessages + "/" + candidate).c_str() : candidate.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (fd >= 0) {
+            *name = candidate;
+            return Fd(fd);
+        }
+        if (errno != EEXIST)
+            throw ZipError("Can't create a file in " + folderForMessages + ": " + ErrnoText(errno));
+    }
+    throw ZipError("Can't create a file in " + folderForMessages + ": no free temporary name");
+}
+
+std::string FolderOf(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
+
+std::string BareName(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace zipio
+
+namespace zipfmt {
+
+void ToDosTime(std::int64_t unixSeconds, std::uint16_t& dosTime, std::uint16_t& dosDate)
+{
+    std::tm local{};
+    const std::time_t t = static_cast<std::time_t>(unixSeconds);
+    if (!localtime_r(&t, &local) || local.tm_year < 80) {
+        dosTime = 0;
+        dosDate = (1 << 5) | 1;  // 1980-01-01 00:00
+        return;
+    }
+    if (local.tm_year > 207) {
+        dosTime = static_cast<std::uint16_t>((23 << 11) | (59 << 5) | 29);
+        dosDate = static_cast<std::uint16_t>((127 << 9) | (12 << 5) | 31);
+        return;
+    }
+    dosTime = static_cast<std::uint16_t>((local.tm_hour << 11) | (local.tm_min << 5) | (local.tm_sec / 2));
+    dosDate = static_cast<std::uint16_t>(((local.tm_year - 80) << 9) | ((local.tm_mon + 1) << 5) | local.tm_mday);
+}
+
+std::int64_t FromDosTime(std::uint16_t dosTime, std::uint16_t dosDate)
+{
+    std::tm local{};
+    local.tm_year = ((dosDate >> 9) & 0x7F) + 80;
+    local.tm_mon = ((dosDate >> 5) & 0x0F) - 1;
+    local.tm_mday = dosDate & 0x1F;
+    local.tm_hour = (dosTime >> 11) & 0x1F;
+    local.tm_min = (dosTime >> 5) & 0x3F;
+    local.tm_sec = (dosTime & 0x1F) * 2;
+    local.tm_isdst = -1;
+    return static_cast<std::int64_t>(std::mktime(&local));
+}
+
+}  // namespace zipfmt

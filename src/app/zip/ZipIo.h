@@ -1,0 +1,62 @@
+#pragma once
+// The few file-system calls the ZIP facility makes, on POSIX descriptors.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace zipio {
+
+// An owned file descriptor.
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() { Reset(); }
+    Fd(Fd&& other) noexcept : fd_(other.Release()) {}
+    Fd& operator=(Fd&& other) noexcept
+    {
+        if (this != &other) {
+            Reset();
+            fd_ = other.Release();
+        }
+        return *this;
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+
+    int Get() const { return fd_; }
+    bool Valid() const { return fd_ >= 0; }
+    int Release()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    void Reset();
+
+private:
+    int fd_ = -1;
+};
+
+// The system's text for errno.
+std::string ErrnoText(int err);
+
+// Reads exactly len bytes at offset, else throws ZipError with "what".
+void ReadExact(int fd, std::uint64_t offset, void* buf, std::size_t len, const char* what);
+// Reads up to len bytes from the current position; returns 0 at end of file.
+std::size_t ReadSome(int fd, void* buf, std::size_t len, const std::string& path);
+// Writes all bytes at the current position.
+void WriteAll(int fd, const void* buf, std::size_t len, const std::string& path);
+void WriteAllAt(int fd, const void* buf, std::size_t len, std::uint64_t offset, const std::string& path);
+
+// Creates an empty file with a fresh name beginning ".vz" in the folder
+// (dirFd, or the folder path when dirFd is AT_FDCWD-like -1) and returns it
+// opened for writing; *name receives its name within that folder.
+Fd CreateTemp(int dirFd, std::string* name, const std::string& folderForMessages);
+
+// The folder part of a path ("." for a bare name) and the last part.
+std::string FolderOf(const std::string& path);
+std::string BareName(const std::string& path);
+
+}  // namespace zipio

@@ -1,0 +1,377 @@
+#include "ZipReader.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include "CodePage.h"
+#include "ZipFormat.h"
+
+namespace zipread {
+namespace {
+
+using namespace zipfmt;
+
+[[noreturn]] void Bad(const std::string& why)
+{
+    throw ZipError("Not a readable ZIP archive: " + why);
+}
+
+const unsigned char* U(const std::string& s, std::size_t pos = 0)
+{
+    return reinterpret_cast<const unsigned char*>(s.data() + pos);
+}
+
+// Sequential reading of the central directory through a bounded window, so
+// that no buffer is ever sized from a count or size in the file.
+class CentralStream {
+public:
+    CentralStream(int fd, std::uint64_t begin, std::uint64_t end) : fd_(fd), pos_(begin), end_(end) {}
+
+    // The next n bytes (n is at most a fixed header plus three 16-bit lengths).
+    std::string Take(std::size_t n)
+    {
+        if (n > end_ - pos_)
+            Bad("the central directory is cut short");
+        if (window_.size() - used_ < n) {
+            window_.erase(0, used_);
+            used_ = 0;
+            const std::uint64_t windowEnd = pos_ + window_.size();
+            const std::size_t want = static_cast<std::size_t>(
+                std::min<std::uint64_t>(end_ - windowEnd, std::max<std::size_t>(n, 1 << 16)));
+            const std::size_t old = window_.size();
+            window_.resize(old + want);
+            zipio::ReadExact(fd_, windowEnd, window_.data() + old, want, "the central directory");
+        }
+        std::string out = window_.substr(used_, n);
+        used_ += n;
+        pos_ += n;
+        return out;
+    }
+    std::uint64_t Position() const { return pos_; }
+
+private:
+    int fd_;
+    std::uint64_t pos_;
+    std::uint64_t end_;
+    std::string window_;
+    std::size_t used_ = 0;
+};
+
+// Values the Zip64 extra field replaces, in the order the field stores them.
+struct Zip64Values {
+    std::uint64_t* uncompressed = nullptr;
+    std::uint64_t* compressed = nullptr;
+    std::uint64_t* offset = nullptr;
+    std::uint32_t* disk = nullptr;
+};
+
+// Fills the values that are saturated in the fixed header from the Zip64
+// extra field. Returns whether such a field was present.
+bool ApplyZip64(const std::string& extra, const Zip64Values& v, const std::string& name)
+{
+    bool present = false;
+    bool fine = true;
+    const bool framed = ForEachExtra(extra, [&](std::uint16_t tag, std::string_view data) {
+        if (tag != kExtraZip64 || present)
+            return;
+        present = true;
+        std::size_t pos = 0;
+        auto take64 = [&](std::uint64_t* field) {
+            if (!field || *field != kMax32)
+                return;
+            if (data.size() - pos < 8) {
+                fine = false;
+                return;
+            }
+            *field = Get64(reinterpret_cast<const unsigned char*>(data.data() + pos));
+            pos += 8;
+        };
+        take64(v.uncompressed);
+        take64(v.compressed);
+        take64(v.offset);
+        if (fine && v.disk && *v.disk == kMax16) {
+            if (data.size() - pos < 4)
+                fine = false;
+            else
+                *v.disk = Get32(reinterpret_cast<const unsigned char*>(data.data() + pos));
+        }
+    });
+    if (!framed)
+        Bad("the extra fields of " + name + " have a bad length");
+    if (!fine)
+        Bad("the Zip64 extra field of " + name + " is too short");
+    return present;
+}
+
+std::int64_t ExtendedMtime(const std::string& extra, bool* found)
+{
+    std::int64_t mtime = 0;
+    *found = false;
+    ForEachExtra(extra, [&](std::uint16_t tag, std::string_view data) {
+        if (tag == kExtraTime && data.size() >= 5 && (data[0] & 1)) {
+            mtime = static_cast<std::int32_t>(Get32(reinterpret_cast<const unsigned char*>(data.data() + 1)));
+            *found = true;
+        }
+    });
+    return mtime;
+}
+
+}  // namespace
+
+std::string DecodeName(const std::string& raw, std::uint16_t flags, const std::string& centralExtra)
+{
+    std::string fromField;
+    bool haveField = false;
+    ForEachExtra(centralExtra, [&](std::uint16_t tag, std::string_view data) {
+        if (tag != kExtraUnicodePath || haveField || data.size() < 5 || data[0] != 1)
+            return;
+        const auto* p = reinterpret_cast<const unsigned char*>(data.data());
+        const uLong crc = crc32(0L, reinterpret_cast<const Bytef*>(raw.data()), static_cast<uInt>(raw.size()));
+        std::string_view name = data.substr(5);
+        if (Get32(p + 1) == static_cast<std::uint32_t>(crc) && codepage::IsValidUtf8(name)) {
+            fromField.assign(name);
+            haveField = true;
+        }
+    });
+    if (haveField)
+        return fromField;
+    if (codepage::IsValidUtf8(raw))
+        return raw;
+    // Flagged UTF-8 that isn't, or legacy bytes: the locale's ANSI code page.
+    (void)flags;
+    return codepage::AnsiToUtf8(raw);
+}
+
+void Reader::Open(const std::string& path)
+{
+    Close();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw ZipError("Can't open " + path + ": " + zipio::ErrnoText(errno));
+    fd_ = zipio::Fd(fd);
+    path_ = path;
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        Close();
+        throw ZipError("Not a readable ZIP archive: " + path + " is not a file");
+    }
+    size_ = static_cast<std::uint64_t>(st.st_size);
+    try {
+        const End end = ReadEnd();
+        ReadCentralDirectory(end);
+        for (Entry& entry : entries_)
+            CheckLocalHeader(entry, end.cdOffset);
+        CheckOverlaps(end.cdOffset);
+    } catch (...) {
+        Close();
+        throw;
+    }
+}
+
+void Reader::Close()
+{
+    fd_.Reset();
+    entries_.clear();
+    size_ = 0;
+}
+
+Reader::End Reader::ReadEnd()
+{
+    if (size_ < kEndLen)
+        Bad("the file is too short");
+    // The end record sits in the last 22 bytes plus at most a 64 KiB comment.
+    const std::size_t tailLen = static_cast<std::size_t>(std::min<std::uint64_t>(size_, kEndLen + kMaxCommentLen));
+    const std::uint64_t tailStart = size_ - tailLen;
+    std::string tail(tailLen, '\0');
+    zipio::ReadExact(fd_.Get(), tailStart, tail.data(), tailLen, "the end record");
+    std::size_t at = std::string::npos;
+    for (std::size_t i = tailLen - kEndLen + 1; i-- > 0;) {
+        if (Get32(U(tail, i)) == kEndSig && i + kEndLen + Get16(U(tail, i + 20)) <= tailLen) {
+            at = i;
+            break;
+        }
+    }
+    if (at == std::string::npos)
+        Bad("no end of central directory record was found");
+    const unsigned char* e = U(tail, at);
+    const std::uint64_t endPos = tailStart + at;
+    End end;
+    std::uint32_t disk = Get16(e + 4), cdDisk = Get16(e + 6);
+    std::uint64_t onDisk = Get16(e + 8);
+    end.count = Get16(e + 10);
+    end.cdSize = Get32(e + 12);
+    end.cdOffset = Get32(e + 16);
+    end.cdEnd = endPos;
+
+    if (endPos >= kLocator64Len) {
+        unsigned char loc[kLocator64Len];
+        zipio::ReadExact(fd_.Get(), endPos - kLocator64Len, loc, sizeof loc, "the Zip64 locator");
+        if (Get32(loc) == kLocator64Sig) {
+            const std::uint64_t recPos = Get64(loc + 8);
+            if (Get32(loc + 4) != 0 || Get32(loc + 16) > 1)
+                throw ZipError("Multi-disk (split) ZIP archives are not supported");
+            if (recPos > endPos - kLocator64Len || endPos - kLocator64Len - recPos < kEnd64Len)
+                Bad("the Zip64 end record lies outside the file");
+            unsigned char rec[kEnd64Len];
+            zipio::ReadExact(fd_.Get(), recPos, rec, sizeof rec, "the Zip64 end record");
+            if (Get32(rec) != kEnd64Sig)
+                Bad("the Zip64 end record is missing");
+            disk = Get32(rec + 16);
+            cdDisk = Get32(rec + 20);
+            onDisk = Get64(rec + 24);
+            end.count = Get64(rec + 32);
+            end.cdSize = Get64(rec + 40);
+            end.cdOffset = Get64(rec + 48);
+            end.cdEnd = recPos;
+        }
+    }
+    if (disk != 0 || cdDisk != 0 || onDisk != end.count)
+        throw ZipError("Multi-disk (split) ZIP archives are not supported");
+    if (Add(end.cdOffset, end.cdSize, "the central directory") != end.cdEnd)
+        Bad("the central directory is not where the end record says");
+    if (end.count > end.cdSize / kCentralLen)
+        Bad("the member count does not fit the central directory");
+    return end;
+}
+
+void Reader::ReadCentralDirectory(const End& end)
+{
+    entries_.clear();
+    entries_.reserve(static_cast<std::size_t>(end.count));
+    CentralStream in(fd_.Get(), end.cdOffset, end.cdEnd);
+    for (std::uint64_t i = 0; i < end.count; ++i) {
+        const std::string fixed = in.Take(kCentralLen);
+        const unsigned char* h = U(fixed);
+        if (Get32(h) != kCentralSig)
+            Bad("a central directory header is damaged");
+        Entry entry;
+        ZipHeader& hd = entry.header;
+        const std::uint16_t madeBy = Get16(h + 4);
+        hd.Flags = Get16(h + 8);
+        hd.Method = Get16(h + 10);
+        hd.DosTime = Get16(h + 12);
+        hd.DosDate = Get16(h + 14);
+        hd.Crc32 = Get32(h + 16);
+        hd.CompressedSize = Get32(h + 20);
+        hd.UncompressedSize = Get32(h + 24);
+        const std::uint16_t nameLen = Get16(h + 28), extraLen = Get16(h + 30), commentLen = Get16(h + 32);
+        std::uint32_t disk = Get16(h + 34);
+        const std::uint32_t external = Get32(h + 38);
+        entry.localOffset = Get32(h + 42);
+        entry.rawName = in.Take(nameLen);
+        const std::string extra = in.Take(extraLen);
+        in.Take(commentLen);
+
+        if (entry.rawName.empty())
+            Bad("a member has an empty name");
+        if (entry.rawName.find('\0') != std::string::npos)
+            Bad("a member name holds a NUL character");
+        ApplyZip64(extra, {&hd.UncompressedSize, &hd.CompressedSize, &entry.localOffset, &disk}, entry.rawName);
+        if (disk != 0)
+            throw ZipError("Multi-disk (split) ZIP archives are not supported");
+        hd.Name = DecodeName(entry.rawName, hd.Flags, extra);
+        const char last = hd.Name.back();
+        entry.isFolder = last == '/' || last == '\\';
+        if ((madeBy >> 8) == kHostUnix) {
+            const std::uint32_t mode = external >> 16;
+            entry.isSymlink = (mode & 0170000) == 0120000;
+            entry.unixMode = mode & 07777;
+        }
+        bool found = false;
+        entry.modified = ExtendedMtime(extra, &found);
+        if (!found)
+            entry.modified = FromDosTime(hd.DosTime, hd.DosDate);
+        if (hd.Method == static_cast<std::uint16_t>(ZipMethod::Stored) && !(hd.Flags & kFlagEncrypted) &&
+            hd.CompressedSize != hd.UncompressedSize)
+            Bad("the stored member " + hd.Name + " has two different sizes");
+        entries_.push_back(std::move(entry));
+    }
+    if (in.Position() != end.cdEnd)
+        Bad("the central directory is longer than its members");
+}
+
+void Reader::CheckLocalHeader(Entry& entry, std::uint64_t limit)
+{
+    const ZipHeader& hd = entry.header;
+    if (entry.localOffset > limit || limit - entry.localOffset < kLocalLen)
+        Bad("the member " + hd.Name + " lies outside the file");
+    unsigned char h[kLocalLen];
+    zipio::ReadExact(fd_.Get(), entry.localOffset, h, sizeof h, "a local header");
+    if (Get32(h) != kLocalSig)
+        Bad("the local header of " + hd.Name + " is missing");
+    const std::uint16_t flags = Get16(h + 6);
+    const std::uint16_t nameLen = Get16(h + 26), extraLen = Get16(h + 28);
+    const std::uint64_t varStart = entry.localOffset + kLocalLen;
+    if (limit - varStart < static_cast<std::uint64_t>(nameLen) + extraLen)
+        Bad("the local header of " + hd.Name + " runs past the member data");
+    std::string name(nameLen, '\0'), extra(extraLen, '\0');
+    zipio::ReadExact(fd_.Get(), varStart, name.data(), nameLen, "a local header");
+    zipio::ReadExact(fd_.Get(), varStart + nameLen, extra.data(), extraLen, "a local header");
+    const auto disagree = [&](const char* what) {
+        Bad("the local header of " + hd.Name + " disagrees with the central directory (" + what + ")");
+    };
+    if (name != entry.rawName)
+        disagree("name");
+    if (Get16(h + 8) != hd.Method)
+        disagree("method");
+    if ((flags & kFlagEncrypted) != (hd.Flags & kFlagEncrypted))
+        disagree("encryption");
+    std::uint64_t usize = Get32(h + 22), csize = Get32(h + 18);
+    const bool zip64 = ApplyZip64(extra, {&usize, &csize, nullptr, nullptr}, hd.Name) ||
+                       hd.CompressedSize >= kMax32 || hd.UncompressedSize >= kMax32;
+    const bool descriptor = (flags & kFlagDescriptor) != 0;
+    if (!descriptor && (Get32(h + 14) != hd.Crc32 || usize != hd.UncompressedSize || csize != hd.CompressedSize))
+        disagree("sizes or checksum");
+    entry.dataOffset = varStart + nameLen + extraLen;
+    if (hd.CompressedSize > limit - entry.dataOffset)
+        Bad("the data of " + hd.Name + " runs past the end of the members");
+    entry.endOffset = entry.dataOffset + hd.CompressedSize;
+    if (descriptor)
+        CheckDescriptor(entry, zip64, limit);
+}
+
+void Reader::CheckDescriptor(Entry& entry, bool zip64, std::uint64_t limit)
+{
+    const ZipHeader& hd = entry.header;
+    unsigned char d[24] = {};
+    const std::size_t avail = static_cast<std::size_t>(std::min<std::uint64_t>(24, limit - entry.endOffset));
+    zipio::ReadExact(fd_.Get(), entry.endOffset, d, avail, "a data descriptor");
+    // The descriptor may or may not start with its signature, and holds 8-byte
+    // sizes for Zip64 members; take the layout whose values match.
+    for (const bool sig : {true, false}) {
+        for (const bool wide : {zip64, !zip64}) {
+            const std::size_t len = (sig ? 4 : 0) + 4 + (wide ? 16 : 8);
+            if (len > avail || (sig && Get32(d) != kDescriptorSig))
+                continue;
+            const unsigned char* p = d + (sig ? 4 : 0);
+            const std::uint64_t c = wide ? Get64(p + 4) : Get32(p + 4);
+            const std::uint64_t u = wide ? Get64(p + 12) : Get32(p + 8);
+            if (Get32(p) == hd.Crc32 && c == hd.CompressedSize && u == hd.UncompressedSize) {
+                entry.endOffset += len;
+                return;
+            }
+        }
+    }
+    Bad("the data descriptor of " + hd.Name + " disagrees with the central directory");
+}
+
+void Reader::CheckOverlaps(std::uint64_t limit) const
+{
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
+    ranges.reserve(entries_.size());
+    for (const Entry& e : entries_)
+        ranges.emplace_back(e.localOffset, e.endOffset);
+    std::sort(ranges.begin(), ranges.end());
+    std::uint64_t previousEnd = 0;
+    for (const auto& [begin, endOffset] : ranges) {
+        if (begin < previousEnd || endOffset > limit)
+            Bad("members overlap each other");
+        previousEnd = endOffset;
+    }
+}
+
+}  // namespace zipread

@@ -1,0 +1,61 @@
+#pragma once
+// Reads and checks the directory of a ZIP archive. Nothing of the file is
+// trusted: every offset, size and count is checked against the file before
+// it is used, and each member's local header must agree with its central one.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ZipArchive.h"
+#include "ZipIo.h"
+
+namespace zipread {
+
+struct Entry {
+    ZipHeader header;          // Name is the decoded UTF-8 name
+    std::string rawName;       // the name bytes as stored
+    std::uint64_t localOffset = 0;
+    std::uint64_t dataOffset = 0;
+    std::uint64_t endOffset = 0;  // past the data and any data descriptor
+    std::int64_t modified = 0;    // seconds since 1970
+    bool isFolder = false;
+    bool isSymlink = false;
+    std::uint32_t unixMode = 0;  // permission bits when a Unix system wrote it
+};
+
+class Reader {
+public:
+    // Opens and checks the archive; throws ZipError when it is no readable ZIP archive.
+    void Open(const std::string& path);
+    void Close();
+    bool IsOpen() const { return fd_.Valid(); }
+    int Fd() const { return fd_.Get(); }
+    const std::string& Path() const { return path_; }
+    const std::vector<Entry>& Entries() const { return entries_; }
+
+private:
+    struct End {
+        std::uint64_t count = 0;
+        std::uint64_t cdOffset = 0;
+        std::uint64_t cdSize = 0;
+        std::uint64_t cdEnd = 0;  // where the central directory must end
+    };
+    End ReadEnd();
+    void ReadCentralDirectory(const End& end);
+    void CheckLocalHeader(Entry& entry, std::uint64_t limit);
+    void CheckDescriptor(Entry& entry, bool zip64, std::uint64_t limit);
+    void CheckOverlaps(std::uint64_t limit) const;
+
+    zipio::Fd fd_;
+    std::string path_;
+    std::uint64_t size_ = 0;
+    std::vector<Entry> entries_;
+};
+
+// The UTF-8 form of a stored name: a Unicode Path extra field whose CRC
+// matches the stored name wins; else UTF-8 when flagged or when the bytes are
+// valid UTF-8; else the ANSI code page of the user's locale.
+std::string DecodeName(const std::string& raw, std::uint16_t flags, const std::string& centralExtra);
+
+}  // namespace zipread

@@ -1,0 +1,382 @@
+#include "ZipWriter.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include "ZipFormat.h"
+
+namespace zipwrite {
+namespace {
+
+using namespace zipfmt;
+
+constexpr std::size_t kBufferLimit = 1 << 20;
+// A member this large may not fit 32-bit sizes once deflated; it gets Zip64
+// fields in its local header from the start.
+constexpr std::uint64_t kZip64Threshold = 0xF0000000ull;
+
+std::uint32_t Saturate32(std::uint64_t v, bool force)
+{
+    return force || v >= kMax32 ? kMax32 : static_cast<std::uint32_t>(v);
+}
+
+bool FitsTimeField(std::int64_t t)
+{
+    return t >= 0 && t <= 0x7FFFFFFF;
+}
+
+}  // namespace
+
+Source OpenSource(const std::string& path)
+{
+    Source s;
+    s.path = path;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw ZipError("Can't open " + path + ": " + zipio::ErrnoText(errno));
+    s.fd = zipio::Fd(fd);
+    struct stat st{};
+    if (::fstat(fd, &st) != 0)
+        throw ZipError("Can't read " + path + ": " + zipio::ErrnoText(errno));
+    if (S_ISDIR(st.st_mode))
+        throw ZipError("Can't add " + path + ": it is a folder, not a file");
+    if (!S_ISREG(st.st_mode))
+        throw ZipError("Can't add " + path + ": it is not a regular file");
+    // Shuts out writers that take the customary lock while we read.
+    if (::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+        throw ZipError("Can't add " + path + ": another program has locked it");
+    s.size = static_cast<std::uint64_t>(st.st_size);
+    s.modified = static_cast<std::int64_t>(st.st_mtime);
+    s.mode = st.st_mode & 07777;
+    return s;
+}
+
+Writer::~Writer()
+{
+    Abort();
+}
+
+void Writer::Open(const std::string& archivePath)
+{
+    Abort();
+    archivePath_ = archivePath;
+    folder_ = zipio::FolderOf(archivePath);
+    struct stat st{};
+    if (archivePath.empty() || archivePath.back() == '/')
+        throw ZipError("Can't create the archive " + archivePath + ": no file name given");
+    if (::stat(folder_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        throw ZipError("Can't create the archive " + archivePath + ": the folder " + folder_ + " does not exist");
+    if (::stat(archivePath.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        throw ZipError("Can't create the archive " + archivePath + ": a folder of that name exists");
+    std::string tempName;
+    out_ = zipio::CreateTemp(-1, &tempName, folder_);
+    tempPath_ = folder_ == "/" ? "/" + tempName : folder_ + "/" + tempName;
+    buffer_.clear();
+    buffer_.reserve(kBufferLimit + (1 << 16));
+    bufferStart_ = 0;
+    members_.clear();
+    names_.clear();
+    inMember_ = false;
+}
+
+void Writer::Write(const void* data, std::size_t len)
+{
+    buffer_.append(static_cast<const char*>(data), len);
+    if (buffer_.size() >= kBufferLimit)
+        Flush();
+}
+
+void Writer::Flush()
+{
+    if (buffer_.empty())
+        return;
+    zipio::WriteAllAt(out_.Get(), buffer_.data(), buffer_.size(), bufferStart_, archivePath_);
+    bufferStart_ += buffer_.size();
+    buffer_.clear();
+}
+
+void Writer::PatchAt(std::uint64_t offset, const std::string& bytes)
+{
+    if (offset >= bufferStart_)
+        buffer_.replace(static_cast<std::size_t>(offset - bufferStart_), bytes.size(), bytes);
+    else
+        zipio::WriteAllAt(out_.Get(), bytes.data(), bytes.size(), offset, archivePath_);
+}
+
+ZipHeader Writer::Begin(const Source& source, const std::string& memberName, ZipMethod method)
+{
+    if (!IsOpen())
+        throw ZipError("The archive is not open for writing");
+    if (memberName.empty() || memberName.size() > kMax16 || memberName.find('\0') != std::string::npos)
+        throw ZipError("Can't add " + source.path + ": the member name is not usable");
+    if (names_.count(memberName))
+        throw ZipError("Can't add " + source.path + ": the archive already holds a member named " + memberName);
+    Member m;
+    m.name = memberName;
+    m.method = static_cast<std::uint16_t>(method);
+    m.modified = source.modified;
+    m.mode = source.mode;
+    m.offset = Offset();
+    m.zip64Local = forceZip64_ || source.size >= kZip64Threshold;
+    ToDosTime(source.modified, m.dosTime, m.dosDate);
+
+    std::string extra;
+    if (m.zip64Local) {
+        Put16(extra, kExtraZip64);
+        Put16(extra, 16);
+        Put64(extra, 0);
+        Put64(extra, 0);
+    }
+    if (FitsTimeField(m.modified)) {
+        Put16(extra, kExtraTime);
+        Put16(extra, 5);
+        extra.push_back(1);
+        Put32(extra, static_cast<std::uint32_t>(m.modified));
+    }
+    std::string h;
+    Put32(h, kLocalSig);
+    Put16(h, m.zip64Local ? kVersionZip64 : kVersionDefault);
+    Put16(h, kFlagUtf8);
+    Put16(h, m.method);
+    Put16(h, m.dosTime);
+    Put16(h, m.dosDate);
+    Put32(h, 0);
+    Put32(h, m.zip64Local ? kMax32 : 0);
+    Put32(h, m.zip64Local ? kMax32 : 0);
+    Put16(h, static_cast<std::uint16_t>(memberName.size()));
+    Put16(h, static_cast<std::uint16_t>(extra.size()));
+    h += memberName;
+    h += extra;
+    inMember_ = true;
+    members_.push_back(std::move(m));
+    names_.insert(memberName);
+    Write(h.data(), h.size());
+
+    ZipHeader header;
+    header.Name = memberName;
+    header.UncompressedSize = source.size;
+    header.Method = static_cast<std::uint16_t>(method);
+    header.Flags = kFlagUtf8;
+    header.DosTime = members_.back().dosTime;
+    header.DosDate = members_.back().dosDate;
+    return header;
+}
+
+void Writer::Append(const void* data, std::size_t len)
+{
+    Write(data, len);
+}
+
+void Writer::End(std::uint32_t crc, std::uint64_t uncompressed, std::uint64_t compressed)
+{
+    Member& m = members_.back();
+    if (!m.zip64Local && (uncompressed >= kMax32 || compressed >= kMax32))
+        throw ZipError("Can't add the member " + m.name + ": its file grew while it was being compressed");
+    m.crc = crc;
+    m.uncompressed = uncompressed;
+    m.compressed = compressed;
+    std::string p;
+    Put32(p, crc);
+    if (!m.zip64Local) {
+        Put32(p, static_cast<std::uint32_t>(compressed));
+        Put32(p, static_cast<std::uint32_t>(uncompressed));
+        PatchAt(m.offset + 14, p);
+    } else {
+        PatchAt(m.offset + 14, p);
+        std::string sizes;
+        Put64(sizes, uncompressed);
+        Put64(sizes, compressed);
+        PatchAt(m.offset + kLocalLen + m.name.size() + 4, sizes);
+    }
+    inMember_ = false;
+}
+
+void Writer::Rollback()
+{
+    if (!inMember_ || !IsOpen())
+        return;
+    const std::uint64_t start = members_.back().offset;
+    names_.erase(members_.back().name);
+    members_.pop_back();
+    inMember_ = false;
+    if (start >= bufferStart_) {
+        buffer_.resize(static_cast<std::size_t>(start - bufferStart_));
+    } else {
+        buffer_.clear();
+        bufferStart_ = start;
+        if (::ftruncate(out_.Get(), static_cast<off_t>(start)) != 0)
+            throw ZipError("Can't write " + archivePath_ + ": " + zipio::ErrnoText(errno));
+    }
+}
+
+std::string Writer::CentralHeader(const Member& m) const
+{
+    const bool zip64 = forceZip64_ || m.uncompressed >= kMax32 || m.compressed >= kMax32 || m.offset >= kMax32;
+    std::string extra;
+    if (zip64) {
+        std::string values;
+        if (forceZip64_ || m.uncompressed >= kMax32)
+            Put64(values, m.uncompressed);
+        if (forceZip64_ || m.compressed >= kMax32)
+            Put64(values, m.compressed);
+        if (forceZip64_ || m.offset >= kMax32)
+            Put64(values, m.offset);
+        Put16(extra, kExtraZip64);
+        Put16(extra, static_cast<std::uint16_t>(values.size()));
+        extra += values;
+    }
+    if (FitsTimeField(m.modified)) {
+        Put16(extra, kExtraTime);
+        Put16(extra, 5);
+        extra.push_back(1);
+        Put32(extra, static_cast<std::uint32_t>(m.modified));
+    }
+    const std::uint16_t needed = zip64 || m.zip64Local ? kVersionZip64 : kVersionDefault;
+    std::string h;
+    Put32(h, kCentralSig);
+    Put16(h, static_cast<std::uint16_t>((kHostUnix << 8) | kVersionZip64));
+    Put16(h, needed);
+    Put16(h, kFlagUtf8);
+    Put16(h, m.method);
+    Put16(h, m.dosTime);
+    Put16(h, m.dosDate);
+    Put32(h, m.crc);
+    Put32(h, Saturate32(m.compressed, forceZip64_));
+    Put32(h, Saturate32(m.uncompressed, forceZip64_));
+    Put16(h, static_cast<std::uint16_t>(m.name.size()));
+    Put16(h, static_cast<std::uint16_t>(extra.size()));
+    Put16(h, 0);  // comment
+    Put16(h, 0);  // disk
+    Put16(h, 0);  // internal attributes
+    Put32(h, ((0100000u | (m.mode & 0777)) << 16) | 0x20);  // regular file; DOS "archive"
+    Put32(h, Saturate32(m.offset, forceZip64_));
+    h += m.name;
+    h += extra;
+    return h;
+}
+
+void Writer::WriteEnd(std::uint64_t cdOffset, std::uint64_t cdSize)
+{
+    const std::uint64_t count = members_.size();
+    const bool zip64 = forceZip64_ || count >= kMax16 || cdOffset >= kMax32 || cdSize >= kMax32;
+    std::string e;
+    if (zip64) {
+        const std::uint64_t recordOffset = Offset();
+        Put32(e, kEnd64Sig);
+        Put64(e, kEnd64Len - 12);
+        Put16(e, static_cast<std::uint16_t>((kHostUnix << 8) | kVersionZip64));
+        Put16(e, kVersionZip64);
+        Put32(e, 0);
+        Put32(e, 0);
+        Put64(e, count);
+        Put64(e, count);
+        Put64(e, cdSize);
+        Put64(e, cdOffset);
+        Put32(e, kLocator64Sig);
+        Put32(e, 0);
+        Put64(e, recordOffset);
+        Put32(e, 1);
+    }
+    const std::uint16_t count16 = zip64 && (forceZip64_ || count >= kMax16) ? kMax16 : static_cast<std::uint16_t>(count);
+    Put32(e, kEndSig);
+    Put16(e, 0);
+    Put16(e, 0);
+    Put16(e, count16);
+    Put16(e, count16);
+    Put32(e, Saturate32(cdSize, forceZip64_));
+    Put32(e, Saturate32(cdOffset, forceZip64_));
+    Put16(e, 0);
+    Write(e.data(), e.size());
+}
+
+void Writer::Finish()
+{
+    if (!IsOpen())
+        return;
+    Rollback();
+    const std::uint64_t cdOffset = Offset();
+    for (const Member& m : members_) {
+        const std::string h = CentralHeader(m);
+        Write(h.data(), h.size());
+    }
+    WriteEnd(cdOffset, Offset() - cdOffset);
+    Flush();
+    if (::close(out_.Release()) != 0)
+        throw ZipError("Can't write " + archivePath_ + ": " + zipio::ErrnoText(errno));
+    if (::rename(tempPath_.c_str(), archivePath_.c_str()) != 0) {
+        const int err = errno;
+        Abort();
+        throw ZipError("Can't create the archive " + archivePath_ + ": " + zipio::ErrnoText(err));
+    }
+    tempPath_.clear();
+    members_.clear();
+    names_.clear();
+}
+
+void Writer::Abort()
+{
+    out_.Reset();
+    if (!tempPath_.empty())
+        ::unlink(tempPath_.c_str());
+    tempPath_.clear();
+    members_.clear();
+    names_.clear();
+    buffer_.clear();
+    inMember_ = false;
+}
+
+void CompressSerial(Writer& writer, Source& source, const ZipHeader& header, ZipMethod method, const Progress& progress)
+{
+    constexpr std::size_t kChunk = 256 * 1024;
+    std::vector<unsigned char> in(kChunk), out(kChunk + 1024);
+    z_stream zs{};
+    const bool deflating = method == ZipMethod::Deflate;
+    if (deflating && deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw ZipError("Out of memory while compressing " + source.path);
+    struct Guard {
+        z_stream* s;
+        bool on;
+        ~Guard()
+        {
+            if (on)
+                deflateEnd(s);
+        }
+    } guard{&zs, deflating};
+    uLong crc = crc32(0L, Z_NULL, 0);
+    std::uint64_t total = 0, compressed = 0;
+    if (progress)
+        progress(source.path, header, 0);
+    for (;;) {
+        const std::size_t n = zipio::ReadSome(source.fd.Get(), in.data(), in.size(), source.path);
+        crc = crc32_z(crc, in.data(), n);
+        total += n;
+        if (!deflating) {
+            writer.Append(in.data(), n);
+            compressed += n;
+        } else {
+            zs.next_in = in.data();
+            zs.avail_in = static_cast<uInt>(n);
+            const int flush = n == 0 ? Z_FINISH : Z_NO_FLUSH;
+            do {
+                zs.next_out = out.data();
+                zs.avail_out = static_cast<uInt>(out.size());
+                deflate(&zs, flush);
+                const std::size_t produced = out.size() - zs.avail_out;
+                writer.Append(out.data(), produced);
+                compressed += produced;
+            } while (zs.avail_out == 0 || zs.avail_in > 0);
+        }
+        if (n == 0)
+            break;
+        if (progress)
+            progress(source.path, header, static_cast<std::int64_t>(total));
+    }
+    writer.End(static_cast<std::uint32_t>(crc), total, compressed);
+}
+
+}  // namespace zipwrite

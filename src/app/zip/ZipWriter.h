@@ -1,0 +1,88 @@
+#pragma once
+// Writes a ZIP archive into a temporary file beside its final path and puts
+// it in place only when it is finished, so a failure never leaves a damaged
+// archive and never costs an earlier archive of that name.
+
+#include <cstdint>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "ZipArchive.h"
+#include "ZipIo.h"
+
+namespace zipwrite {
+
+using Progress = std::function<void(const std::string& fileName, const ZipHeader& header, std::int64_t position)>;
+
+// A source file opened for reading with other writers shut out.
+struct Source {
+    zipio::Fd fd;
+    std::string path;
+    std::uint64_t size = 0;
+    std::int64_t modified = 0;
+    std::uint32_t mode = 0;
+};
+Source OpenSource(const std::string& path);
+
+class Writer {
+public:
+    ~Writer();
+
+    // Checks the archive's folder and creates the temporary file there.
+    void Open(const std::string& archivePath);
+    bool IsOpen() const { return out_.Valid(); }
+    const std::string& ArchivePath() const { return archivePath_; }
+    // Every member carries Zip64 fields and the archive the Zip64 end records
+    // (used to exercise those paths without 4 GiB of data).
+    void SetForceZip64(bool force) { forceZip64_ = force; }
+
+    // Adds one member from a source file, compressing on the calling thread.
+    void Add(Source& source, const std::string& memberName, ZipMethod method, const Progress& progress);
+
+    // The steps of Add, for callers that compress elsewhere: a member is begun,
+    // its data appended in order, and ended with its checksum and sizes.
+    // A failure between Begin and End is undone with Rollback.
+    ZipHeader Begin(const Source& source, const std::string& memberName, ZipMethod method);
+    void Append(const void* data, std::size_t len);
+    void End(std::uint32_t crc, std::uint64_t uncompressed, std::uint64_t compressed);
+    void Rollback();
+
+    // Writes the central directory and renames the temporary file into place.
+    void Finish();
+    // Drops the temporary file; an earlier archive of that name is untouched.
+    void Abort();
+
+private:
+    struct Member {
+        std::string name;
+        std::uint16_t method = 0, dosTime = 0, dosDate = 0;
+        std::uint32_t crc = 0, mode = 0;
+        std::uint64_t uncompressed = 0, compressed = 0, offset = 0;
+        std::int64_t modified = 0;
+        bool zip64Local = false;
+    };
+    void Write(const void* data, std::size_t len);
+    void Flush();
+    void PatchAt(std::uint64_t offset, const std::string& bytes);
+    std::uint64_t Offset() const { return bufferStart_ + buffer_.size(); }
+    std::string CentralHeader(const Member& m) const;
+    void WriteEnd(std::uint64_t cdOffset, std::uint64_t cdSize);
+
+    std::string archivePath_;
+    std::string folder_;
+    std::string tempPath_;
+    zipio::Fd out_;
+    std::string buffer_;
+    std::uint64_t bufferStart_ = 0;
+    std::vector<Member> members_;
+    std::set<std::string> names_;
+    bool inMember_ = false;
+    bool forceZip64_ = false;
+};
+
+// Compresses one source into deflate or stored data on the calling thread.
+void CompressSerial(Writer& writer, Source& source, const ZipHeader& header, ZipMethod method, const Progress& progress);
+
+}  // namespace zipwrite

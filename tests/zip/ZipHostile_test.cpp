@@ -1,0 +1,288 @@
+// Hostile and damaged archives are refused with a clear message before
+// anything of them is written; failures never leave partial or corrupt files.
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "ZipArchive.h"
+#include "ZipTestUtil.h"
+
+using namespace ziptest;
+
+namespace {
+
+std::string ErrorOf(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const ZipError& e) {
+        return e.what();
+    } catch (const std::exception& e) {
+        return std::string("not a ZipError: ") + e.what();
+    }
+    return "no error";
+}
+
+// Extracting bytes fails with a message holding `expected`, and the target
+// folder gets nothing: not even the good member that comes first.
+void ExpectRefused(const std::string& bytes, const std::string& expected)
+{
+    TempDir dir;
+    WriteFile(dir / "h.zip", bytes);
+    const std::string message = ErrorOf([&] { ZipArchive::ExtractZipFile(dir / "h.zip", dir / "out", {}); });
+    EXPECT_NE(message.find(expected), std::string::npos) << "message: " << message;
+    EXPECT_EQ(Tree(dir.Path()), (std::vector<std::string>{"h.zip"}) ) << "something was written";
+}
+
+std::string ValidArchive(const TempDir& dir)
+{
+    WriteFile(dir / "src/a.txt", std::string(5000, 'a'));
+    WriteFile(dir / "src/b.txt", "second member");
+    ZipArchive::ZipDirectoryContents(dir / "v.zip", dir / "src", ZipMethod::Deflate, {});
+    return ReadFile(dir / "v.zip");
+}
+
+Raw Named(const std::string& name, const std::string& content = "x")
+{
+    return M(name, content);
+}
+
+}  // namespace
+
+TEST(ZipHostileNames, TraversalAbsoluteAndDriveNamesAreRefusedBeforeWriting)
+{
+    for (const std::string name : {"../evil.txt", "a/../../evil.txt", "..\\evil.txt", "a\\..\\..\\evil.txt", "..",
+                                   "/abs.txt", "\\abs.txt", "C:/x.txt", "c:x.txt", "d:\\x.txt"}) {
+        SCOPED_TRACE(name);
+        ExpectRefused(BuildZip({Named("good.txt"), Named(name)}), "Unsafe member name");
+    }
+}
+
+TEST(ZipHostileNames, NulInNameAndDuplicateNamesAreRefused)
+{
+    ExpectRefused(BuildZip({Named("good.txt"), Named(std::string("a\0b.txt", 7))}), "NUL");
+    ExpectRefused(BuildZip({Named("same.txt"), Named("same.txt")}), "twice");
+    ExpectRefused(BuildZip({Named("d/same.txt"), Named("d\\same.txt")}), "twice");
+    ExpectRefused(BuildZip({Named("f"), Named("f/under.txt")}), "both as a file and as a folder");
+}
+
+TEST(ZipHostileLinks, SymlinkMemberIsNeverCreatedNorFollowed)
+{
+    TempDir outside;
+    Raw link = Named("link", outside.Path());
+    link.external = 0120777u << 16;
+    // A link followed by a member written through it: refused whole.
+    ExpectRefused(BuildZip({link, Named("link/evil.txt")}), "both as a file and as a folder");
+    EXPECT_TRUE(Tree(outside.Path()).empty());
+
+    // Alone, the link member becomes a plain file holding the link text.
+    TempDir dir;
+    WriteFile(dir / "l.zip", BuildZip({link}));
+    ZipArchive::ExtractZipFile(dir / "l.zip", dir / "out", {});
+    struct stat st{};
+    ASSERT_EQ(lstat((dir / "out/link").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(ReadFile(dir / "out/link"), outside.Path());
+}
+
+TEST(ZipHostileLinks, LinksAlreadyInTheTargetAreNotWrittenThrough)
+{
+    TempDir dir, outside;
+    WriteFile(outside / "secret.txt", "keep me");
+    std::filesystem::create_directories(dir / "out");
+    std::filesystem::create_directory_symlink(outside.Path(), dir / "out/sub");
+    std::filesystem::create_symlink(outside / "secret.txt", dir / "out/f.txt");
+    WriteFile(dir / "a.zip", BuildZip({Named("f.txt", "replaces the link")}));
+    ZipArchive::ExtractZipFile(dir / "a.zip", dir / "out", {});
+    EXPECT_EQ(ReadFile(outside / "secret.txt"), "keep me");
+    EXPECT_FALSE(std::filesystem::is_symlink(dir / "out/f.txt"));
+    EXPECT_EQ(ReadFile(dir / "out/f.txt"), "replaces the link");
+
+    WriteFile(dir / "b.zip", BuildZip({Named("sub/secret.txt", "overwritten")}));
+    EXPECT_NE(ErrorOf([&] { ZipArchive::ExtractZipFile(dir / "b.zip", dir / "out", {}); }), "no error");
+    EXPECT_EQ(ReadFile(outside / "secret.txt"), "keep me");
+    EXPECT_EQ(Tree(outside.Path()), std::vector<std::string>{"secret.txt"});
+}
+
+TEST(ZipHostileStructure, DamagedOrForeignFilesAreNoReadableArchive)
+{
+    TempDir dir;
+    const std::string valid = ValidArchive(dir);
+    ExpectRefused(valid.substr(0, valid.size() / 2), "Not a readable ZIP archive");
+    ExpectRefused(valid.substr(0, valid.size() - 22), "no end of central directory");
+    ExpectRefused(std::string(4096, '\0'), "Not a readable ZIP archive");
+    ExpectRefused("just some text that someone named .zip\n", "Not a readable ZIP archive");
+    ExpectRefused("", "Not a readable ZIP archive");
+
+    std::string shifted = valid;  // the central directory offset of the end record, off by one
+    shifted[shifted.size() - 6] = static_cast<char>(shifted[shifted.size() - 6] + 1);
+    ExpectRefused(shifted, "central directory is not where");
+    std::string multiDisk = valid;
+    multiDisk[multiDisk.size() - 18] = 1;  // number of this disk
+    ExpectRefused(multiDisk, "Multi-disk");
+    std::string localOffset = valid;  // second member's local header offset pointing into the first's data
+    const std::size_t second = FindOrFail(localOffset, std::string("PK\x01\x02", 4), FindOrFail(localOffset, std::string("PK\x01\x02", 4)) + 4);
+    localOffset[second + 42] = 40;
+    ExpectRefused(localOffset, "local header of b.txt is missing");
+}
+
+TEST(ZipHostileStructure, LocalHeaderMustAgreeWithTheCentralDirectory)
+{
+    Raw otherName = Named("name.txt");
+    otherName.localName = "nbme.txt";
+    ExpectRefused(BuildZip({otherName}), "disagrees with the central directory (name)");
+
+    TempDir dir;
+    std::string bytes = ValidArchive(dir);
+    bytes[8] = 0;  // the first local header says stored, the central one deflate
+    ExpectRefused(bytes, "disagrees with the central directory (method)");
+    bytes = ValidArchive(dir);
+    bytes[22] ^= 1;  // the local header's uncompressed size
+    ExpectRefused(bytes, "disagrees with the central directory (sizes or checksum)");
+}
+
+TEST(ZipHostileStructure, OverlappingMembersAreRefused)
+{
+    // Two directory entries share one member's data: the non-recursive zip bomb.
+    std::string bytes = BuildZip({Named("a.txt", std::string(1000, 'a'))});
+    const std::size_t central = FindOrFail(bytes, std::string("PK\x01\x02", 4));
+    bytes.insert(central, bytes.substr(central, 46 + 5));
+    const std::size_t end = bytes.size() - 22;
+    bytes[end + 8] = bytes[end + 10] = 2;        // two entries
+    bytes[end + 12] = static_cast<char>(2 * 51);  // central directory size
+    ExpectRefused(bytes, "overlap");
+}
+
+TEST(ZipHostileStructure, BadExtraFieldsAreRefused)
+{
+    Raw badLength = Named("x.txt");
+    badLength.centralExtra = std::string("\x55\x54\x40\x00\x01", 5);  // claims 64 bytes, holds 1
+    ExpectRefused(BuildZip({badLength}), "extra fields of x.txt have a bad length");
+
+    // Saturated sizes but a Zip64 field holding only one of them.
+    Raw shortZip64 = Named("y.txt", "yy");
+    shortZip64.centralExtra = std::string("\x01\x00\x08\x00", 4) + std::string("\x02\0\0\0\0\0\0\0", 8);
+    std::string bytes = BuildZip({shortZip64});
+    const std::size_t central = FindOrFail(bytes, std::string("PK\x01\x02", 4));
+    for (int i = 20; i < 28; ++i)
+        bytes[central + i] = '\xff';
+    ExpectRefused(bytes, "Zip64 extra field of y.txt is too short");
+}
+
+TEST(ZipHostileData, UnsupportedMethodAndEncryptionHaveTheirOwnMessages)
+{
+    Raw bzip2 = Named("b.txt", "not really bzip2");
+    bzip2.method = 12;
+    ExpectRefused(BuildZip({Named("good.txt"), bzip2}), "uses compression method 12, which is not supported");
+    Raw encrypted = Named("e.txt", "012345678901ciphertext");
+    encrypted.flags |= 1;
+    ExpectRefused(BuildZip({Named("good.txt"), encrypted}), "is encrypted");
+}
+
+TEST(ZipHostileData, ChecksumOrSizeFailureLeavesNoPartialFileAndKeepsTheEarlierOne)
+{
+    struct Case {
+        std::string label, message;
+        std::function<std::string()> bytes;
+    };
+    const std::string content = Pseudorandom(3000, 9) + std::string(3000, 'k');
+    std::vector<Case> cases = {
+        {"flipped data byte", "CRC-32 checksum mismatch",
+         [&] {
+             std::string b = BuildZip({Named("f.txt", content)});
+             b[30 + 5 + 100] ^= 0x10;
+             return b;
+         }},
+        {"declared size smaller than the data", "more data than its declared size",
+         [&] {
+             Raw r = M("f.txt", content, 8);
+             r.declaredSize = 100;
+             return BuildZip({r});
+         }},
+        {"declared size larger than the data", "less data than its declared size",
+         [&] {
+             Raw r = M("f.txt", content, 8);
+             r.declaredSize = 100000;
+             return BuildZip({r});
+         }},
+        {"deflate stream damaged", "is damaged",
+         [&] {
+             std::string b = BuildZip({M("f.txt", content, 8)});
+             b[30 + 5] = '\xff';
+             return b;
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        TempDir dir;
+        WriteFile(dir / "out/f.txt", "the earlier file");
+        WriteFile(dir / "bad.zip", c.bytes());
+        const std::string message = ErrorOf([&] { ZipArchive::ExtractZipFile(dir / "bad.zip", dir / "out", {}); });
+        EXPECT_NE(message.find(c.message), std::string::npos) << message;
+        EXPECT_EQ(ReadFile(dir / "out/f.txt"), "the earlier file");
+        EXPECT_EQ(Tree(dir / "out"), std::vector<std::string>{"f.txt"});  // no temporary file left
+    }
+}
+
+TEST(ZipFailures, MissingSourcesAndUnwritableTargetsHaveMessages)
+{
+    TempDir dir;
+    WriteFile(dir / "file", "a regular file");
+    ZipArchive a;
+    EXPECT_NE(ErrorOf([&] { a.Open(dir / "file/a.zip", ZipMode::Write); }).find("does not exist"), std::string::npos);
+    EXPECT_NE(ErrorOf([&] { a.Open(dir / "nofolder/a.zip", ZipMode::Write); }).find("does not exist"),
+              std::string::npos);
+    EXPECT_NE(ErrorOf([&] { a.Open(dir / "missing.zip", ZipMode::Read); }).find("missing.zip"), std::string::npos);
+    EXPECT_NE(ErrorOf([&] { ZipArchive::ZipDirectoryContents(dir / "x.zip", dir / "nothere", ZipMethod::Deflate, {}); }),
+              "no error");
+    EXPECT_FALSE(std::filesystem::exists(dir / "x.zip"));
+
+    a.Open(dir / "w.zip", ZipMode::Write);
+    EXPECT_NE(ErrorOf([&] { a.Add(dir / "gone.txt"); }).find("gone.txt"), std::string::npos);
+    EXPECT_NE(ErrorOf([&] { a.Add(dir.Path()); }).find("folder"), std::string::npos);
+    a.Close();
+
+    WriteFile(dir / "ok.zip", BuildZip({Named("t.txt")}));
+    // The target's parent is a regular file: the target can't be made.
+    EXPECT_NE(ErrorOf([&] { ZipArchive::ExtractZipFile(dir / "ok.zip", dir / "file/target", {}); }), "no error");
+}
+
+TEST(ZipFailures, EarlierArchiveSurvivesAFailedCompression)
+{
+    TempDir dir;
+    WriteFile(dir / "src/a.txt", "a");
+    ZipArchive::ZipDirectoryContents(dir / "keep.zip", dir / "src", ZipMethod::Deflate, {});
+    const std::string earlier = ReadFile(dir / "keep.zip");
+    {
+        // An archive object dropped without Close after a failed Add.
+        ZipArchive a;
+        a.Open(dir / "keep.zip", ZipMode::Write);
+        a.Add(dir / "src/a.txt");
+        EXPECT_THROW(a.Add(dir / "src/none.txt"), ZipError);
+    }
+    EXPECT_EQ(ReadFile(dir / "keep.zip"), earlier);
+
+    // A write that fails part-way (file size limit in a child process).
+    WriteFile(dir / "src/big.bin", Pseudorandom(3 << 20, 2));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        const struct rlimit limit = {1 << 20, 1 << 20};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        try {
+            ZipArchive::ZipDirectoryContents(dir / "keep.zip", dir / "src", ZipMethod::Stored, {});
+        } catch (const ZipError&) {
+            _exit(7);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 7);
+    EXPECT_EQ(ReadFile(dir / "keep.zip"), earlier);
+    EXPECT_EQ(Tree(dir.Path()), (std::vector<std::string>{"keep.zip", "src/", "src/a.txt", "src/big.bin"}));
+}
