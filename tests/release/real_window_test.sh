@@ -16,7 +16,7 @@ exe="$1"; out="$2"
 pid=$!
 wid=""
 for _ in $(seq 1 100); do
-    wid=$(xdotool search --name 'Velmora文件夹工具' 2>/dev/null | head -n 1 || true)
+    wid=$(xdotool search --onlyvisible --name 'Velmora文件夹工具' 2>/dev/null | head -n 1 || true)
     [ -n "$wid" ] && break
     sleep 0.1
 done
@@ -27,7 +27,7 @@ size=$(xwininfo -id "$wid" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w 
 echo "window $wid size $size"
 [ "$size" = "1067x587" ] || { echo "FAIL: client size $size"; kill "$pid"; exit 1; }
 # Escape closes the window like its close box; the program must then end by itself.
-xdotool key --window "$wid" Escape
+xdotool key --window "$wid" Escape 2>/dev/null || true  # the window may vanish before xdotool is done with it
 for _ in $(seq 1 50); do
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.1
