@@ -1,5 +1,151 @@
-// placeholder, filled by its batch
+// Batch rename: every file of the folder tree, or the checked files of page 1,
+// renamed by the rule the user gives in the rule dialog.
 #include "un_Main.h"
 
-void Tfrm_main::btn_ChangeAllFileNameClick() {}
-void Tfrm_main::btn_ChangeSelectedNameClick() {}
+#include "FileRename.h"
+#include "ProgressBar.h"
+#include "Pump.h"
+#include "RuleLanguage.h"
+#include "folder_services.h"
+#include "un_Rule.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <exception>
+#include <memory>
+#include <stdexcept>
+
+namespace {
+
+const QString kChanging = QStringLiteral("正在更改文件:");
+const QString kAllDone = QStringLiteral("文件名已修改完成");
+const QString kSelectedDone = QStringLiteral("选中文件名修改完成！");
+
+// Creates the rule dialog, shows it modally and makes sure it is closed. The
+// caller owns it until the batch ends, whichever way that is.
+std::unique_ptr<Tfrm_Rule> ShowRuleDialog(Tfrm_main& w)
+{
+    auto dlg = std::make_unique<Tfrm_Rule>(w.Dialogs(), &w);
+    if (w.ruleDialogHook) {
+        dlg->show();
+        w.ruleDialogHook(*dlg);
+    } else {
+        dlg->exec();
+    }
+    if (!dlg->frmclosed)
+        dlg->close();
+    return dlg;
+}
+
+// A refused rename ends the batch with the system's reason.
+void Rename(const QString& oldPath, const QString& newPath)
+{
+    if (const auto reason = RenameNoReplace(oldPath, newPath))
+        throw std::runtime_error((QStringLiteral("更改文件：") + oldPath + QStringLiteral("的名称发生错误，错误原因:")
+                                  + *reason)
+                                     .toStdString());
+}
+
+QString NewPath(const Tfrm_Rule& dlg, const QString& path, int k)
+{
+    if (dlg.ChangeType == 1)
+        return NumberedPath(path, dlg.outstrRule, k);
+    return ReplacedPath(path, dlg.oldstr, dlg.replacestr, dlg.replaceType);
+}
+
+// Runs a batch; when it fails, page 1 is reloaded so the lists show the names
+// as they now are, and the failure goes on to the window's failure report.
+template <typename Batch>
+void ReloadingOnFailure(Tfrm_main& w, std::unique_ptr<Tfrm_Rule>& dlg, Batch batch)
+{
+    std::exception_ptr failure;
+    try {
+        batch();
+        return;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    dlg.reset();
+    w.edt_FolderChange();
+    std::rethrow_exception(failure);
+}
+
+QStringList CheckedPaths(const QListWidget* list)
+{
+    QStringList paths;
+    for (int i = 0; i < list->count(); ++i)
+        if (list->item(i)->checkState() == Qt::Checked)
+            paths << list->item(i)->text();
+    return paths;
+}
+
+}  // namespace
+
+void Tfrm_main::btn_ChangeAllFileNameClick()
+{
+    auto dlg = ShowRuleDialog(*this);
+    DisEnabledExclude(QStringLiteral("btn_Stop"));
+    StopFlag = 0;
+    ProgressBar->SetPosition(0);
+    if (edt_Folder->text().isEmpty()) {
+        EnabledAllButton();
+        return;
+    }
+    ReloadingOnFailure(*this, dlg, [&] {
+        const QStringList files = GetAllFiles(edt_Folder->text());
+        ProgressBar->SetMax(files.size());
+        const int type = dlg->ChangeType;
+        for (int i = 0; (type == 1 || type == 2) && i < files.size(); ++i) {
+            const QString& path = files[i];
+            if (type == 2)
+                ProgressBar->SetPosition(i + 1);
+            Rename(path, NewPath(*dlg, path, i));
+            if (type == 2) {
+                StaticText1->setText(kChanging + BareFileName(path));
+            } else if (path != CurrentFile) {
+                StaticText1->setText(kChanging + BareFileName(path));
+                CurrentFile = path;
+                ProgressBar->SetPosition(i + 1);
+            }
+            PumpMessages();
+            if (StopFlag != 0)
+                break;
+        }
+    });
+    dlg.reset();
+    edt_FolderChange();
+    StaticText1->setText(kAllDone);
+    EnabledAllButton();
+}
+
+void Tfrm_main::btn_ChangeSelectedNameClick()
+{
+    auto dlg = ShowRuleDialog(*this);
+    StopFlag = 0;
+    DisEnabledExclude(QStringLiteral("btn_Stop"));
+    if (Lst_FIles_1->count() > 0) {
+        // Taken before the first rename: a folder load inside the message pump
+        // must not change what this batch renames.
+        const QStringList checked = CheckedPaths(Lst_FIles_1);
+        ProgressBar->SetPosition(0);
+        ProgressBar->SetMax(checked.size());
+        ReloadingOnFailure(*this, dlg, [&] {
+            const int type = dlg->ChangeType;
+            for (int k = 1; (type == 1 || type == 2) && k <= checked.size(); ++k) {
+                const QString& path = checked[k - 1];
+                ProgressBar->SetPosition(k);
+                Rename(path, NewPath(*dlg, path, k - 1));
+                StaticText1->setText(kChanging + BareFileName(path));
+                PumpMessages();
+                if (StopFlag != 0)
+                    break;
+            }
+        });
+        dlg.reset();
+        StaticText1->setText(kSelectedDone);
+    }
+    dlg.reset();
+    edt_FolderChange();
+    EnabledAllButton();
+}

@@ -1,0 +1,339 @@
+// Both rename batches end to end on the real window, offscreen, on temporary
+// trees: the rule dialog answered through the window's dialog seam, files
+// checked on disk byte for byte.
+#include "Dialogs.h"
+#include "ProgressBar.h"
+#include "Pump.h"
+#include "TestUtil.h"
+#include "un_Main.h"
+#include "un_Rule.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QAction>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <cerrno>
+#include <cstring>
+#include <algorithm>
+#include <gtest/gtest.h>
+
+using testutil::ReadFile;
+using testutil::RelativeFiles;
+using testutil::WriteFile;
+
+namespace {
+
+QString U(const char* s) { return QString::fromUtf8(s); }
+
+QString RenameFailure(const QString& path, int error)
+{
+    return U("更改文件：") + path + U("的名称发生错误，错误原因:") + QString::fromLocal8Bit(std::strerror(error))
+           + ".";
+}
+
+class RenameBatch : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    ScriptedDialogs boxes;
+    Tfrm_main w{boxes};
+    QPointer<Tfrm_Rule> lastDialog;
+
+    void SetUp() override { w.show(); }
+    void TearDown() override { SetPumpHook({}); }
+
+    QString P(const char* rel) const { return dir.filePath(U(rel)); }
+    // Each file holds its own original name, so a move shows in the bytes.
+    void Files(std::initializer_list<const char*> rels)
+    {
+        for (const char* rel : rels)
+            WriteFile(P(rel), rel);
+    }
+    void OpenFolder(const QString& folder) { w.edt_Folder->setText(folder); }
+
+    void Answer(std::function<void(Tfrm_Rule&)> fill)
+    {
+        w.ruleDialogHook = [this, fill](Tfrm_Rule& d) {
+            lastDialog = &d;
+            fill(d);
+        };
+    }
+    void Numbered(const char* rule)
+    {
+        Answer([rule](Tfrm_Rule& d) {
+            d.edt_prefix->setText(U(rule));
+            QTest::mouseClick(d.btn_Change, Qt::LeftButton);
+        });
+    }
+    void Replace(const char* oldstr, const char* replacestr, bool all)
+    {
+        Answer([=](Tfrm_Rule& d) {
+            d.PageControl1->setCurrentIndex(1);
+            d.edt_old->setText(U(oldstr));
+            d.edt_Replace->setText(U(replacestr));
+            (all ? d.rb_All : d.rb_First)->setChecked(true);
+            d.btn_Replace->click();
+        });
+    }
+    QStringList ListedFiles() const
+    {
+        QStringList names;
+        for (int i = 0; i < w.Lst_FIles_1->count(); ++i)
+            names << w.Lst_FIles_1->item(i)->text();
+        return names;
+    }
+    // Exactly these rows checked (a load checks every file).
+    void CheckRows(std::initializer_list<int> rows)
+    {
+        for (int i = 0; i < w.Lst_FIles_1->count(); ++i)
+            w.Lst_FIles_1->item(i)->setCheckState(std::find(rows.begin(), rows.end(), i) != rows.end() ? Qt::Checked
+                                                                                                        : Qt::Unchecked);
+    }
+    void ExpectBatchEnded()
+    {
+        EXPECT_TRUE(lastDialog.isNull()) << "the rule dialog was not freed";
+        EXPECT_TRUE(w.findChildren<Tfrm_Rule*>().isEmpty());
+        for (QPushButton* b : w.findChildren<QPushButton*>())
+            EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString();
+    }
+};
+
+TEST_F(RenameBatch, WholeTreeNumbersAcrossFoldersKeepingExtensions)
+{
+    // sub/img1.jpg already exists: a name another folder has is no collision.
+    Files({"a.jpg", "b.png", "sub/img1.jpg", "sub/readme"});
+    OpenFolder(dir.path());
+    Numbered("img[1][1]");
+    w.btn_ChangeAllFileName->click();
+
+    EXPECT_EQ(RelativeFiles(dir.path()), (QStringList{"img1.jpg", "img2.png", "sub/img3.jpg", "sub/img4"}));
+    EXPECT_EQ(ReadFile(P("img1.jpg")), "a.jpg");
+    EXPECT_EQ(ReadFile(P("img2.png")), "b.png");
+    EXPECT_EQ(ReadFile(P("sub/img3.jpg")), "sub/img1.jpg");
+    EXPECT_EQ(ReadFile(P("sub/img4")), "sub/readme");
+    EXPECT_EQ(ListedFiles(), (QStringList{P("img1.jpg"), P("img2.png")}));  // page 1 reloaded
+    EXPECT_EQ(w.StaticText1->text(), U("文件名已修改完成"));
+    EXPECT_EQ(w.CurrentFile, P("sub/readme"));
+    EXPECT_TRUE(boxes.shown.empty());
+    ExpectBatchEnded();
+}
+
+TEST_F(RenameBatch, WholeTreeReplacesFirstOrAllInTheBaseNameOnly)
+{
+    Files({"IMG_IMG.jpg", "img_1.jpg", "photo.IMG", "IMG/x.IMG.txt"});
+    OpenFolder(dir.path());
+    Replace("IMG", "pic", false);
+    w.btn_ChangeAllFileName->click();
+    EXPECT_EQ(RelativeFiles(dir.path()), (QStringList{"IMG/x.pic.txt", "img_1.jpg", "photo.IMG", "pic_IMG.jpg"}));
+
+    Replace("IMG", "pic", true);
+    w.btn_ChangeAllFileName->click();
+    EXPECT_EQ(RelativeFiles(dir.path()), (QStringList{"IMG/x.pic.txt", "img_1.jpg", "photo.IMG", "pic_pic.jpg"}));
+    EXPECT_EQ(ReadFile(P("pic_pic.jpg")), "IMG_IMG.jpg");
+    EXPECT_TRUE(boxes.shown.empty());
+    ExpectBatchEnded();
+}
+
+TEST_F(RenameBatch, CheckedFilesOnlyAreNumberedInListOrder)
+{
+    Files({"a.txt", "b.dat", "c", "d.md"});
+    OpenFolder(dir.path());
+    ASSERT_EQ(ListedFiles(), (QStringList{P("a.txt"), P("b.dat"), P("c"), P("d.md")}));
+    CheckRows({1, 3});
+    w.CurrentFile = "untouched";
+    Numbered("[10][5]");
+    w.btn_ChangeSelectedName->click();
+
+    EXPECT_EQ(RelativeFiles(dir.path()), (QStringList{"10.dat", "15.md", "a.txt", "c"}));
+    EXPECT_EQ(ReadFile(P("15.md")), "d.md");
+    EXPECT_EQ(ListedFiles(), (QStringList{P("10.dat"), P("15.md"), P("a.txt"), P("c")}));
+    EXPECT_EQ(w.CurrentFile, "untouched");
+    ExpectBatchEnded();
+}
+
+TEST_F(RenameBatch, CheckedFilesReloadTheTopFolderAfterASubfolderWasShown)
+{
+    Files({"top.txt", "sub/s1.txt", "sub/s2.txt"});
+    OpenFolder(dir.path());
+    ASSERT_EQ(w.lst_SubDirectory_1->count(), 1);
+    w.lst_SubDirectory_1->setCurrentRow(0);
+    w.lst_SubDirectory_1Click();
+    ASSERT_EQ(ListedFiles(), (QStringList{P("sub/s1.txt"), P("sub/s2.txt")}));
+    CheckRows({0, 1});
+    Replace("s", "t", true);
+    w.btn_ChangeSelectedName->click();
+    EXPECT_EQ(RelativeFiles(dir.path()), (QStringList{"sub/t1.txt", "sub/t2.txt", "top.txt"}));
+    EXPECT_EQ(ListedFiles(), (QStringList{P("top.txt")}));
+    ExpectBatchEnded();
+}
+
+// With no folder typed the reload lists nothing, so the completion text and
+// the progress figures of the batch itself stay visible.
+TEST_F(RenameBatch, CheckedFilesWriteTheirCompletionTextAndProgress)
+{
+    Files({"x.txt", "y.txt"});
+    for (const char* name : {"x.txt", "y.txt"}) {
+        auto* item = new QListWidgetItem(P(name), w.Lst_FIles_1);
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(Qt::Unchecked);
+    }
+    Numbered("n[1][1]");
+    w.btn_ChangeSelectedName->click();
+    EXPECT_EQ(w.StaticText1->text(), U("选中文件名修改完成！"));
+    EXPECT_EQ(w.ProgressBar->Max(), 0);
+    EXPECT_EQ(RelativeFiles(dir.path()), (QStringList{"x.txt", "y.txt"}));
+    EXPECT_EQ(w.Lst_FIles_1->count(), 0);
+    ExpectBatchEnded();
+}
+
+TEST_F(RenameBatch, ACollisionEndsTheBatchAndKeepsEarlierRenames)
+{
+    // Step 0 gives every file the same name: the second rename is refused.
+    Files({"a.txt", "b.txt", "c.txt"});
+    OpenFolder(dir.path());
+    Numbered("n[1][0]");
+    w.btn_ChangeAllFileName->click();
+
+    EXPECT_EQ(RelativeFiles(dir.path()), (QStringList{"b.txt", "c.txt", "n1.txt"}));
+    EXPECT_EQ(ReadFile(P("n1.txt")), "a.txt");
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].kind, ShownBox::Error);
+    EXPECT_EQ(boxes.shown[0].caption, ApplicationTitle());
+    EXPECT_EQ(boxes.shown[0].text, RenameFailure(P("b.txt"), EEXIST));
+    EXPECT_EQ(ListedFiles(), (QStringList{P("b.txt"), P("c.txt"), P("n1.txt")}));  // reloaded
+    ExpectBatchEnded();
+}
+
+TEST_F(RenameBatch, ANameThatExistsIsNeverReplaced)
+{
+    Files({"1.txt", "2.txt"});
+    OpenFolder(dir.path());
+    CheckRows({0, 1});
+    Numbered("[2][1]");
+    w.btn_ChangeSelectedName->click();
+    EXPECT_EQ(boxes.Texts(ShownBox::Error), QStringList{RenameFailure(P("1.txt"), EEXIST)});
+    EXPECT_EQ(ReadFile(P("1.txt")), "1.txt");
+    EXPECT_EQ(ReadFile(P("2.txt")), "2.txt");
+    ExpectBatchEnded();
+}
+
+TEST_F(RenameBatch, ANameThatDoesNotChangeIsLeftAloneAndTheBatchGoesOn)
+{
+    Files({"n1.txt", "x.txt"});
+    OpenFolder(dir.path());
+    Numbered("n[1][1]");
+    w.btn_ChangeAllFileName->click();
+    EXPECT_EQ(RelativeFiles(dir.path()), (QStringList{"n1.txt", "n2.txt"}));
+    EXPECT_EQ(ReadFile(P("n1.txt")), "n1.txt");
+    EXPECT_EQ(ReadFile(P("n2.txt")), "x.txt");
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST_F(RenameBatch, ARejectedFolderTextEndsTheWholeTreeBatchBeforeAnyRename)
+{
+    Files({"a.txt"});
+    OpenFolder(P("missing"));
+    boxes.shown.clear();
+    Numbered("n[1][1]");
+    w.btn_ChangeAllFileName->click();
+    const QStringList errors = boxes.Texts(ShownBox::Error);
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_EQ(errors[0], U("The specified path was not found."));
+    EXPECT_EQ(RelativeFiles(dir.path()), QStringList{"a.txt"});
+    ExpectBatchEnded();
+}
+
+TEST_F(RenameBatch, AnEmptyFolderTextRenamesNothingAndLeavesTheStatusLine)
+{
+    w.StaticText1->setText("before");
+    Numbered("n[1][1]");
+    w.btn_ChangeAllFileName->click();
+    EXPECT_EQ(w.StaticText1->text(), "before");
+    EXPECT_TRUE(boxes.shown.empty());
+    ExpectBatchEnded();
+}
+
+TEST_F(RenameBatch, StopEndsTheBatchAfterTheFileInHand)
+{
+    Files({"f1", "f2", "f3", "f4", "f5"});
+    OpenFolder(dir.path());
+    int pumps = 0;
+    bool stopUsable = false;
+    SetPumpHook([&] {
+        if (++pumps == 2) {
+            stopUsable = w.btn_Stop->isEnabled() && !w.btn_ChangeAllFileName->isEnabled()
+                         && !w.btn_Stop_2->isEnabled();
+            QTest::mouseClick(w.btn_Stop, Qt::LeftButton);
+        }
+    });
+    Numbered("g[1][1]");
+    w.btn_ChangeAllFileName->click();
+    SetPumpHook({});
+    EXPECT_TRUE(stopUsable);
+    EXPECT_EQ(RelativeFiles(dir.path()), (QStringList{"f3", "f4", "f5", "g1", "g2"}));
+    EXPECT_EQ(w.StaticText1->text(), U("文件名已修改完成"));
+    ExpectBatchEnded();
+}
+
+// A folder load inside the message pump refills the list; the batch renames
+// what was checked when it started.
+TEST_F(RenameBatch, CheckedFilesAreTakenBeforeTheFirstRename)
+{
+    Files({"a.txt", "b.txt", "c.txt"});
+    OpenFolder(dir.path());
+    CheckRows({0, 2});
+    bool meddled = false;
+    SetPumpHook([&] {
+        if (!meddled) {
+            meddled = true;
+            w.Lst_FIles_1->clear();
+        }
+    });
+    Numbered("m[1][1]");
+    w.btn_ChangeSelectedName->click();
+    SetPumpHook({});
+    EXPECT_TRUE(meddled);
+    EXPECT_EQ(RelativeFiles(dir.path()), (QStringList{"b.txt", "m1.txt", "m2.txt"}));
+}
+
+TEST_F(RenameBatch, TheCloseBoxRenamesNothing)
+{
+    Files({"a.txt", "sub/b.txt"});
+    OpenFolder(dir.path());
+    CheckRows({0});
+    Answer([](Tfrm_Rule& d) {
+        d.edt_prefix->setText("[1][1]");
+        d.edt_testRightButton->trigger();  // a preview confirms nothing
+        d.close();
+    });
+    w.btn_ChangeAllFileName->click();
+    EXPECT_EQ(w.StaticText1->text(), U("文件名已修改完成"));
+    w.btn_ChangeSelectedName->click();
+    EXPECT_EQ(RelativeFiles(dir.path()), (QStringList{"a.txt", "sub/b.txt"}));
+    ExpectBatchEnded();
+}
+
+TEST_F(RenameBatch, TheRuleDialogRunsModallyWithoutTheTestSeam)
+{
+    Files({"a.txt"});
+    OpenFolder(dir.path());
+    QTimer::singleShot(0, [] {
+        auto* d = qobject_cast<Tfrm_Rule*>(QApplication::activeModalWidget());
+        ASSERT_NE(d, nullptr);
+        EXPECT_EQ(d->PageControl1->currentIndex(), 0);
+        d->edt_prefix->setText("z[7][1]");
+        QTest::mouseClick(d->btn_Change, Qt::LeftButton);
+    });
+    QTest::mouseClick(w.btn_ChangeAllFileName, Qt::LeftButton);
+    EXPECT_EQ(RelativeFiles(dir.path()), QStringList{"z7.txt"});
+    EXPECT_TRUE(w.findChildren<Tfrm_Rule*>().isEmpty());
+}
+
+}  // namespace
