@@ -19,36 +19,19 @@
 namespace des_bitslice {
 namespace {
 
-// Subtree truth tables of an S-box output, used to build each output as a
-// tree of selections whose leaves are small functions of the other inputs.
-// Inputs are numbered 0..5 for the standard's b1..b6.
+// Output bit k (0 the most significant) of S-box s for input b1..b6.
 constexpr int OutputBit(int s, int six, int k)
 {
     return (des_tables::SBoxLookup(s, six) >> (3 - k)) & 1;
 }
 
-// Truth table of output k of S-box s once the inputs order[0 .. depth-1]
-// are fixed to the bits of `prefix` (order[0] most significant). The other
-// inputs index the table, order[depth] as the most significant index bit.
-constexpr std::uint64_t NodeTable(int s, int k, int depth, int prefix, const int (&order)[6])
-{
-    const int free = 6 - depth;
-    std::uint64_t table = 0;
-    for (int index = 0; index < (1 << free); ++index) {
-        int six = 0;
-        for (int j = 0; j < depth; ++j)
-            six |= ((prefix >> (depth - 1 - j)) & 1) << (5 - order[j]);
-        for (int m = 0; m < free; ++m)
-            six |= ((index >> (free - 1 - m)) & 1) << (5 - order[depth + m]);
-        table |= std::uint64_t(OutputBit(s, six, k)) << index;
-    }
-    return table;
-}
-
-constexpr std::uint64_t FullTable(int depth)
-{
-    return depth == 0 ? ~std::uint64_t{0} : (std::uint64_t{1} << (1 << (6 - depth))) - 1;
-}
+// Input orders (0..5 for b1..b6) of the S-box circuits, per S-box: the
+// orders with the fewest operations under the cost rules of BestPlan in
+// DesBitsliceCore.inc, found by trying all 720 orders of each S-box.
+constexpr int kOrdersPlain[8][6] = {{3, 5, 4, 1, 0, 2}, {2, 4, 5, 0, 1, 3}, {0, 3, 5, 1, 2, 4}, {3, 0, 4, 1, 2, 5},
+                                    {5, 3, 2, 0, 1, 4}, {4, 1, 0, 5, 2, 3}, {3, 5, 1, 4, 0, 2}, {3, 5, 4, 1, 0, 2}};
+constexpr int kOrdersTernary[8][6] = {{0, 1, 4, 2, 3, 5}, {1, 2, 3, 0, 4, 5}, {4, 0, 3, 1, 2, 5}, {0, 2, 3, 1, 4, 5},
+                                      {3, 1, 4, 0, 2, 5}, {2, 3, 4, 0, 1, 5}, {0, 5, 2, 1, 3, 4}, {3, 5, 2, 0, 1, 4}};
 
 // Word of a transposed batch that holds standard bit n (1..64) of every
 // block. Blocks are loaded as little-endian 64-bit words and the transpose
@@ -88,6 +71,9 @@ DES_INLINE V Or(V a, V b) { return a | b; }
 DES_INLINE V AndNot(V a, V b) { return ~a & b; }
 DES_INLINE V Not(V a) { return ~a; }
 DES_INLINE V Select(V s, V a, V b) { return a ^ ((a ^ b) & s); }
+DES_INLINE V OrNot(V s, V f) { return ~s | f; }
+DES_INLINE V DavioPos(V s, V f0, V x) { return f0 ^ (s & x); }
+DES_INLINE V DavioNeg(V s, V f1, V x) { return f1 ^ (~s & x); }
 template <int N> DES_INLINE V ShiftLeft(V a) { return a << N; }
 template <int N> DES_INLINE V ShiftRight(V a) { return a >> N; }
 template <int Imm> DES_INLINE V Ternary(V, V, V) { return 0; }
@@ -117,6 +103,9 @@ DES_INLINE V Or(V a, V b) { return _mm256_or_si256(a, b); }
 DES_INLINE V AndNot(V a, V b) { return _mm256_andnot_si256(a, b); }
 DES_INLINE V Not(V a) { return _mm256_xor_si256(a, _mm256_set1_epi64x(-1)); }
 DES_INLINE V Select(V s, V a, V b) { return Xor(a, And(Xor(a, b), s)); }
+DES_INLINE V OrNot(V s, V f) { return Or(Not(s), f); }
+DES_INLINE V DavioPos(V s, V f0, V x) { return Xor(f0, And(s, x)); }
+DES_INLINE V DavioNeg(V s, V f1, V x) { return Xor(f1, AndNot(s, x)); }
 template <int N> DES_INLINE V ShiftLeft(V a) { return _mm256_slli_epi64(a, N); }
 template <int N> DES_INLINE V ShiftRight(V a) { return _mm256_srli_epi64(a, N); }
 template <int Imm> DES_INLINE V Ternary(V a, V, V) { return a; }
@@ -153,6 +142,9 @@ DES_INLINE V AndNot(V a, V b) { return _mm512_andnot_si512(a, b); }
 DES_INLINE V Not(V a) { return _mm512_ternarylogic_epi64(a, a, a, 0x55); }
 // s ? b : a
 DES_INLINE V Select(V s, V a, V b) { return _mm512_ternarylogic_epi64(s, b, a, 0xCA); }
+DES_INLINE V OrNot(V s, V f) { return _mm512_ternarylogic_epi64(s, f, f, 0xCF); }
+DES_INLINE V DavioPos(V s, V f0, V x) { return _mm512_ternarylogic_epi64(s, f0, x, 0x6C); }
+DES_INLINE V DavioNeg(V s, V f1, V x) { return _mm512_ternarylogic_epi64(s, f1, x, 0xC6); }
 template <int N> DES_INLINE V ShiftLeft(V a) { return _mm512_slli_epi64(a, N); }
 template <int N> DES_INLINE V ShiftRight(V a) { return _mm512_srli_epi64(a, N); }
 // Bit (a << 2 | b << 1 | c) of Imm.
