@@ -195,9 +195,9 @@ namespace {
 
 // A field that would break the row apart is quoted, its quotes doubled, so
 // that a spreadsheet always sees seven columns; any other field is kept as is.
-void AppendField(QString& line, const QString& field)
+void AppendField(QString& line, const QString& field, bool first = false)
 {
-    if (!line.isEmpty())
+    if (!first)
         line += QLatin1Char(',');
     const bool needsQuotes = field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"'))
                              || field.contains(QLatin1Char('\r')) || field.contains(QLatin1Char('\n'));
@@ -216,7 +216,7 @@ QString FileListLine(const QString& path, const FileInfo& info)
 {
     QString line;
     line.reserve(2 * path.size() + 64);
-    AppendField(line, path);
+    AppendField(line, path, true);
     AppendField(line, BareFileName(path));
     AppendField(line, FileAttToText(info.FileAttInt));
     AppendField(line, QString::number(info.FileSize));

@@ -270,6 +270,7 @@ TEST(FileListLineTest, SevenFieldsJoinedByCommas)
               QStringLiteral("/d/文件 名.txt,文件 名.txt,未知，属性代码：0,0,2024/1/2,2024/1/3,2024/1/4"));
     EXPECT_EQ(FileListLine(QStringLiteral("/d/big"), Record(5000000000LL, 0x20)),
               QStringLiteral("/d/big,big,归档文件,5000000000,2024/1/2,2024/1/3,2024/1/4"));
+    EXPECT_EQ(FileListLine(QString(), Record(0, 0)).count(QLatin1Char(',')), 6) << "empty fields keep their places";
 }
 
 TEST(FileListLineTest, FieldsThatWouldSplitTheRowAreQuoted)
