@@ -1,10 +1,9 @@
-// Where the targets of an encrypt or decrypt batch land, the log line bytes
-// and the box that names files without a target.
+// Where the targets of a tree batch land, emptying the log and the box that
+// names files without a target.
 #include "CryptBatch.h"
 #include "TestUtil.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -37,21 +36,6 @@ TEST(CryptTargetPath, TreeReplacesTheFirstOccurrenceOfTheFolderTextOnly)
             << c.folderText << " | " << c.source;
 }
 
-TEST(CryptTargetPath, FlatTargetsKeepOnlyTheBareName)
-{
-    EXPECT_EQ(FlatTargetPath("/tmp/enc", "/home/u/photos/x/a.jpg"), "/tmp/enc/a.jpg");
-    EXPECT_EQ(FlatTargetPath("/", "/home/u/a.jpg"), "/a.jpg");
-    EXPECT_EQ(FlatTargetPath("/tmp/enc", "/home/u/a\\b:c.txt"), "/tmp/enc/a\\b:c.txt");
-}
-
-TEST(CryptLog, LineIsUtf8WithCrLfAndAsciiPunctuation)
-{
-    EXPECT_EQ(OperationLog::Line(Direction::Encrypt, "/s/中.txt", "/t/中.txt"),
-              QByteArray("\xE6\xBA\x90\xE6\x96\x87\xE4\xBB\xB6:/s/\xE4\xB8\xAD.txt,"
-                         "\xE5\x8A\xA0\xE5\xAF\x86\xE6\x96\x87\xE4\xBB\xB6:/t/\xE4\xB8\xAD.txt\r\n"));
-    EXPECT_EQ(OperationLog::Line(Direction::Decrypt, "a", "b"), QStringLiteral("源文件:a,解密文件:b\r\n").toUtf8());
-}
-
 TEST(CryptLog, OpeningEmptiesAnExistingLogAndAFolderInItsPlaceFails)
 {
     QTemporaryDir dir;
@@ -65,21 +49,6 @@ TEST(CryptLog, OpeningEmptiesAnExistingLogAndAFolderInItsPlaceFails)
     QTemporaryDir other;
     QDir(other.path()).mkdir("note.txt");
     EXPECT_THROW(OperationLog log(other.path()), std::runtime_error);
-}
-
-TEST(CryptTargetFolder, CreatesMissingParentsAndReportsAParentThatIsAFile)
-{
-    QTemporaryDir dir;
-    EnsureTargetFolder(dir.path() + "/a/b/c/file.bin");
-    EXPECT_TRUE(QFileInfo(dir.path() + "/a/b/c").isDir());
-
-    testutil::WriteFile(dir.path() + "/plain", "x");
-    try {
-        EnsureTargetFolder(dir.path() + "/plain/sub/file.bin");
-        FAIL() << "a folder under a regular file was reported as created";
-    } catch (const std::runtime_error& e) {
-        EXPECT_TRUE(QString::fromUtf8(e.what()).startsWith(QStringLiteral("创建文件夹发生错误，错误原因:"))) << e.what();
-    }
 }
 
 TEST(CryptMissingTargets, NamesTwentyFilesWithReasonsThenAnEllipsis)

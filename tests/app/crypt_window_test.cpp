@@ -558,3 +558,32 @@ TEST_F(CryptWindow, FolderTypedDuringASelectedBatchLoadsOnlyAfterIt)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CryptWindow, ALargeFileKeepsTheWindowAliveAndAStopPressedMeanwhileWaitsForItsEnd)
+{
+    const QString F = tmp.path() + "/large";
+    const QByteArray big = Noise(3 * 1024 * 1024 + 5, 3);  // several chunks of the cipher
+    WriteFile(F + "/a_big.bin", big);
+    WriteFile(F + "/b_small.txt", "later");
+    w->edt_Folder->setText(F);
+    w->edt_Password->setText("pw");
+    dialogs.folderAnswers = {T};
+    int pumpsInsideTheFile = 0;
+    SetPumpHook([&] {
+        if (w->CurrentFile != F + "/a_big.bin") {  // not announced yet: the file is still in the cipher
+            ++pumpsInsideTheFile;
+            w->btn_Stop->click();
+        }
+    });
+    w->btn_EncryptFolders->click();
+
+    EXPECT_GE(pumpsInsideTheFile, 2);
+    EXPECT_EQ(OracleDecryptFile(T + "/a_big.bin", "pw"), big);
+    EXPECT_FALSE(Exists(T + "/b_small.txt"));
+    EXPECT_EQ(ReadFile(T + "/note.txt"), LogOf("加密文件:", {{F + "/a_big.bin", T + "/a_big.bin"}}));
+    EXPECT_EQ(BoxTexts(ShownBox::Message), QStringList{QStringLiteral("加密文件保存成功！")});
+}
+
+}  // namespace
