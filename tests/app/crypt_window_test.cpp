@@ -557,10 +557,6 @@ TEST_F(CryptWindow, FolderTypedDuringASelectedBatchLoadsOnlyAfterIt)
     EXPECT_EQ(w->Lst_FIles_1->item(0)->text(), other + "/only.txt");
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(CryptWindow, ALargeFileKeepsTheWindowAliveAndAStopPressedMeanwhileWaitsForItsEnd)
 {
     const QString F = tmp.path() + "/large";
@@ -584,6 +580,21 @@ TEST_F(CryptWindow, ALargeFileKeepsTheWindowAliveAndAStopPressedMeanwhileWaitsFo
     EXPECT_FALSE(Exists(T + "/b_small.txt"));
     EXPECT_EQ(ReadFile(T + "/note.txt"), LogOf("加密文件:", {{F + "/a_big.bin", T + "/a_big.bin"}}));
     EXPECT_EQ(BoxTexts(ShownBox::Message), QStringList{QStringLiteral("加密文件保存成功！")});
+}
+
+TEST_F(CryptWindow, AFolderTextThatNamesNoFolderEndsTheTreeBatchInTheFailureReport)
+{
+    w->edt_Folder_2->setText(tmp.path() + "/missing");
+    w->edt_Password_2->setText("pw");
+    dialogs.shown.clear();
+    dialogs.folderAnswers = {T};
+    w->btn_DECrypt_ALl->click();
+    ASSERT_EQ(dialogs.shown.size(), 2u);
+    EXPECT_EQ(dialogs.shown[1].kind, ShownBox::Error);
+    EXPECT_EQ(dialogs.shown[1].caption, ApplicationTitle());
+    EXPECT_EQ(dialogs.shown[1].text, "The specified path was not found.");
+    EXPECT_EQ(ReadFile(T + "/note.txt"), QByteArray());
+    EXPECT_TRUE(AllButtonsEnabled());
 }
 
 }  // namespace
