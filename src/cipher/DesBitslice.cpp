@@ -160,6 +160,10 @@ template <int Imm> DES_INLINE V Ternary(V a, V b, V c) { return _mm512_ternarylo
 
 bool Supported(DesEngine engine)
 {
+#ifdef VELMORA_DES_X86
+    // Safe even when called from another file's static initialisation.
+    __builtin_cpu_init();
+#endif
     switch (engine) {
     case DesEngine::Portable: return true;
 #ifdef VELMORA_DES_X86

@@ -110,15 +110,14 @@ TEST_F(DesFile, LayoutForEmptyEightAndNineBytes)
         ASSERT_TRUE(DesEncryptFile(P("plain"), P("enc"), "secret"));
         const Bytes enc = Read(P("enc"));
         EXPECT_EQ(enc.size(), n == 0 ? 4u : n == 8 ? 12u : 20u);
+        if (n == 0) {
+            EXPECT_EQ(enc, Bytes(4, '\0'));
+        }
         // The fill bytes of the last block are zero.
         EXPECT_EQ(enc, ExpectedFile(plain, "secret")) << n << " bytes";
         ASSERT_TRUE(DesDecryptFile(P("enc"), P("dec"), "secret"));
         EXPECT_EQ(Read(P("dec")), plain);
     }
-    EXPECT_EQ(Read(P("enc")).size(), 20u);
-    Write(P("plain"), "");
-    ASSERT_TRUE(DesEncryptFile(P("plain"), P("enc"), "secret"));
-    EXPECT_EQ(Read(P("enc")), Bytes(4, '\0'));
 }
 
 TEST_F(DesFile, EqualAlignedRunsGiveEqualBlocks)
