@@ -145,7 +145,7 @@ void Tfrm_main::btn_ChangeSelectedNameClick()
         dlg.reset();
         StaticText1->setText(kSelectedDone);
     }
-    dlg.reset();
+    dlg.reset();  // an empty list skips the completion text, not the freeing
     edt_FolderChange();
     EnabledAllButton();
 }
