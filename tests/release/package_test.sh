@@ -15,8 +15,9 @@ command -v dpkg-deb >/dev/null || { echo "SKIP: dpkg-deb missing"; exit 77; }
 (cd "$build" && cpack -G DEB -B "$stage/pkg" >/dev/null)
 deb=$(ls "$stage"/pkg/*.deb | head -n 1)
 info=$(dpkg-deb -I "$deb")
-echo "$info" | grep -E '^ (Package|Version|Depends):'
-echo "$info" | grep -q '^ Depends:.*libqt6widgets6' || { echo "FAIL: Qt dependency not declared"; exit 1; }
-echo "$info" | grep -q '^ Depends:.*zlib1g' || { echo "FAIL: zlib dependency not declared"; exit 1; }
-dpkg-deb -c "$deb" | grep -q './usr/share/applications/velmora.desktop'
+grep -E '^ (Package|Version|Depends):' <<< "$info"
+grep -q '^ Depends:.*libqt6widgets6' <<< "$info" || { echo "FAIL: Qt dependency not declared"; exit 1; }
+grep -q '^ Depends:.*zlib1g' <<< "$info" || { echo "FAIL: zlib dependency not declared"; exit 1; }
+contents=$(dpkg-deb -c "$deb")
+grep -q './usr/share/applications/velmora.desktop' <<< "$contents" || { echo "FAIL: menu entry not packaged"; exit 1; }
 echo PASS
