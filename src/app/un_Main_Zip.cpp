@@ -117,9 +117,11 @@ void Tfrm_main::btn_ZipFolderClick()
         ProgressBar->SetPosition(0);
         saveDialogFilter = kZipFilter;
         if (auto archive = AskArchiveName(*this)) {
-            ZipArchive::ZipDirectoryContents(EncodePath(*archive), EncodePath(edt_Folder->text()),
-                                             ZipMethod::Deflate, ZipProgressOf(*this));
-            StaticText1->setText(FolderDone(edt_Folder->text(), "压缩成功！"));
+            // The edit stays usable meanwhile; the report names the folder compressed.
+            const QString folder = edt_Folder->text();
+            ZipArchive::ZipDirectoryContents(EncodePath(*archive), EncodePath(folder), ZipMethod::Deflate,
+                                             ZipProgressOf(*this));
+            StaticText1->setText(FolderDone(folder, "压缩成功！"));
         }
     } catch (const std::exception& e) {
         Dialogs().ShowMessage(this, ApplicationTitle(), QString::fromUtf8(e.what()));
@@ -155,7 +157,9 @@ void Tfrm_main::btn_ZipSelectedClick()
 // or into one chosen folder. A bad archive is reported and the batch goes on.
 static void UnZipFolder(Tfrm_main& w, bool toChosenFolder)
 {
-    if (w.edt_Folder_2->text().isEmpty())
+    // The edit stays usable during the batch; the report names the folder taken here.
+    const QString folder = w.edt_Folder_2->text();
+    if (folder.isEmpty())
         return;
     w.StopFlag = 0;
     w.DisEnabledExclude(QStringLiteral("btn_Stop_2"));
@@ -169,7 +173,7 @@ static void UnZipFolder(Tfrm_main& w, bool toChosenFolder)
         ZipArchive zip;
         // The whole list is taken before anything is extracted, so archives
         // that this batch writes out are not extracted by it as well.
-        const QStringList files = GetAllFiles(w.edt_Folder_2->text());
+        const QStringList files = GetAllFiles(folder);
         for (const QString& path : files) {
             if (IsZipArchive(path)) {
                 try {
@@ -183,7 +187,7 @@ static void UnZipFolder(Tfrm_main& w, bool toChosenFolder)
             if (w.StopFlag)
                 break;
         }
-        w.StaticText1->setText(FolderDone(w.edt_Folder_2->text(), "解压成功！"));
+        w.StaticText1->setText(FolderDone(folder, "解压成功！"));
     } catch (const std::exception& e) {
         w.Dialogs().ShowMessage(&w, ApplicationTitle(), QString::fromUtf8(e.what()));
         w.StaticText1->setText(kUnZipFolderFailed);

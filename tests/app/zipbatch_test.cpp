@@ -409,23 +409,23 @@ void ExpectMemberProgress(const std::vector<Seen>& seen, const QString& status, 
 TEST_F(ZipBatch, StatusAndBarFollowTheMemberInBytes)
 {
     const int size = 3 * 1024 * 1024 + 5;
-    Write(QStringLiteral("big.bin"), Noise(size, 4));
+    Write(QStringLiteral("大文件.bin"), Noise(size, 4));
     std::vector<Seen> seen;
     SetPumpHook([&] { seen.push_back({w.StaticText1->text(), w.ProgressBar->Max(), w.ProgressBar->Position()}); });
 
-    Fill(w.Lst_FIles_1, {At(QStringLiteral("big.bin"))});
+    Fill(w.Lst_FIles_1, {At(QStringLiteral("大文件.bin"))});
     dialogs.saveAnswers.push_back(At(QStringLiteral("big")));
     w.btn_ZipSelected->click();
-    ExpectMemberProgress(seen, QStringLiteral("正在压缩文件:big.bin"), size);
-    EXPECT_EQ(w.CurrentFile, At(QStringLiteral("big.bin")));
+    ExpectMemberProgress(seen, QStringLiteral("正在压缩文件:大文件.bin"), size);
+    EXPECT_EQ(w.CurrentFile, At(QStringLiteral("大文件.bin")));
 
     seen.clear();
     Fill(w.Lst_FIles_2, {At(QStringLiteral("big.zip"))});
     dialogs.folderAnswers.push_back(At(QStringLiteral("out")));
     w.btn_UnZipSelectedToSpecified->click();
-    ExpectMemberProgress(seen, QStringLiteral("正在解压文件:big.bin"), size);
-    EXPECT_EQ(w.CurrentFile, At(QStringLiteral("out/big.bin")));
-    EXPECT_EQ(ReadFile(At(QStringLiteral("out/big.bin"))), Noise(size, 4));
+    ExpectMemberProgress(seen, QStringLiteral("正在解压文件:大文件.bin"), size);
+    EXPECT_EQ(w.CurrentFile, At(QStringLiteral("out/大文件.bin")));
+    EXPECT_EQ(ReadFile(At(QStringLiteral("out/大文件.bin"))), Noise(size, 4));
 
     // The same file again is no new file: the bar moves, the status line keeps its text.
     seen.clear();
@@ -464,6 +464,7 @@ TEST_F(ZipBatch, StopEndsAFolderExtractionAfterTheCurrentArchive)
         ownStopEnabled = w.btn_Stop_2->isEnabled();
         otherStopEnabled = w.btn_Stop->isEnabled();
         w.btn_Stop_2->click();
+        SetFolderText(w.edt_Folder_2, At(QStringLiteral("B")));  // typed meanwhile: the report still names S
     });
     dialogs.folderAnswers.push_back(At(QStringLiteral("out")));
     w.btn_UnZipAllToSpecified->click();
@@ -474,6 +475,7 @@ TEST_F(ZipBatch, StopEndsAFolderExtractionAfterTheCurrentArchive)
     EXPECT_EQ(w.StaticText1->text(), QStringLiteral("文件夹") + At(QStringLiteral("S")) + QStringLiteral("解压成功！"));
 
     SetPumpHook({});
+    SetFolderText(w.edt_Folder_2, At(QStringLiteral("S")));
     dialogs.folderAnswers.push_back(At(QStringLiteral("out")));
     w.btn_UnZipAllToSpecified->click();  // the next batch starts clear and takes every archive
     EXPECT_EQ(testutil::RelativeFiles(At(QStringLiteral("out"))).size(), 3);
