@@ -28,7 +28,10 @@ void MakeTree(const std::string& root)
     WriteFile(root + "/中文目录/文件名.txt", "中文内容\n");
     WriteFile(root + "/sub/deep/random.bin", Pseudorandom(400000, 5));
     WriteFile(root + "/sub/empty.txt", "");
-    WriteFile(root + "/sub/text.txt", std::string(100000, 'z'));
+    std::string text;  // compressible and over several compression chunks
+    for (int i = 0; i < 40000; ++i)
+        text += "line " + std::to_string(i * 7919 % 100003) + " of the text\n";
+    WriteFile(root + "/sub/text.txt", text);
     const struct timeval tv[2] = {{1577880000, 0}, {1577880000, 0}};  // 2020-01-01 12:00:00 UTC
     utimes((root + "/x.txt").c_str(), tv);
 }

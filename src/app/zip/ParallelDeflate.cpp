@@ -1,26 +1,309 @@
 #include "ParallelDeflate.h"
 
-namespace paralleldeflate {
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
+#include <zlib.h>
 
-void Compress(zipwrite::Writer& writer, zipwrite::Source& source, const ZipHeader& header, ZipMethod method,
-              const zipwrite::Progress& progress)
+#include "ZipIo.h"
+
+namespace paralleldeflate {
+namespace {
+
+constexpr std::size_t kChunk = 256 * 1024;
+constexpr std::size_t kDictionary = 32 * 1024;
+
+// A few threads shared by every archive of the process.
+class Pool {
+public:
+    // The pool of this process: a child made by fork has none of the
+    // parent's threads, so it gets a pool of its own (the parent's is left
+    // untouched, as its lock may have been held at the fork).
+    static Pool& Instance()
+    {
+        static std::mutex guard;
+        static Pool* pool = nullptr;
+        std::lock_guard<std::mutex> lock(guard);
+        if (!pool || pool->pid_ != ::getpid())
+            pool = new Pool();
+        return *pool;
+    }
+    std::size_t Size() const { return threads_.size(); }
+
+    void Submit(std::function<void()> task)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            tasks_.push_back(std::move(task));
+        }
+        wake_.notify_one();
+    }
+
+private:
+    Pool()
+    {
+        const unsigned n = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+        for (unsigned i = 0; i < n; ++i)
+            threads_.emplace_back([this] { Loop(); }).detach();
+    }
+    void Loop()
+    {
+        for (;;) {
+            std::function<void()> task;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                wake_.wait(lock, [this] { return !tasks_.empty(); });
+                task = std::move(tasks_.front());
+                tasks_.pop_front();
+            }
+            task();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> tasks_;
+    std::vector<std::thread> threads_;
+    const pid_t pid_ = ::getpid();
+};
+
+struct Chunk {
+    std::vector<unsigned char> input;
+    std::size_t length = 0;  // of the input; stored chunks hand their input over as output
+    std::string dictionary;  // the member's preceding 32 KiB, empty for its first chunk
+    bool last = false;
+    bool deflate = true;
+    std::vector<unsigned char> output;
+    std::uint32_t crc = 0;
+    std::string error;
+};
+
+// One deflate stream per worker thread, reset for every chunk.
+class Deflater {
+public:
+    Deflater() { ok_ = deflateInit2(&zs_, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK; }
+    ~Deflater()
+    {
+        if (ok_)
+            deflateEnd(&zs_);
+    }
+
+    void Run(Chunk& c)
+    {
+        if (!ok_ || deflateReset(&zs_) != Z_OK) {
+            c.error = "out of memory while compressing";
+            return;
+        }
+        if (!c.dictionary.empty())
+            deflateSetDictionary(&zs_, reinterpret_cast<const Bytef*>(c.dictionary.data()),
+                                 static_cast<uInt>(c.dictionary.size()));
+        c.output.resize(deflateBound(&zs_, c.input.size()) + 64);
+        zs_.next_in = c.input.data();
+        zs_.avail_in = static_cast<uInt>(c.input.size());
+        std::size_t produced = 0;
+        // Not the member's end: a sync flush ends the chunk on a byte boundary
+        // without a final block, so the next chunk's output simply follows.
+        const int flush = c.last ? Z_FINISH : Z_SYNC_FLUSH;
+        for (;;) {
+            zs_.next_out = c.output.data() + produced;
+            zs_.avail_out = static_cast<uInt>(c.output.size() - produced);
+            const int rc = deflate(&zs_, flush);
+            produced = c.output.size() - zs_.avail_out;
+            if (rc == Z_STREAM_END || (flush == Z_SYNC_FLUSH && zs_.avail_out != 0 && zs_.avail_in == 0))
+                break;
+            if (rc != Z_OK && rc != Z_BUF_ERROR) {
+                c.error = "compression failed";
+                return;
+            }
+            c.output.resize(c.output.size() * 2);
+        }
+        c.output.resize(produced);
+    }
+
+private:
+    z_stream zs_{};
+    bool ok_ = false;
+};
+
+void Work(Chunk& c)
 {
-    zipwrite::CompressSerial(writer, source, header, method, progress);
+    c.crc = static_cast<std::uint32_t>(crc32_z(0L, c.input.data(), c.input.size()));
+    if (!c.deflate) {
+        c.output.swap(c.input);
+        return;
+    }
+    thread_local Deflater deflater;
+    deflater.Run(c);
 }
+
+struct Member {
+    zipwrite::Source source;
+    std::string name;
+    ZipHeader header;
+    std::string tail;  // the last 32 KiB read, the next chunk's dictionary
+    bool eof = false;
+    std::uint64_t written = 0, compressed = 0;
+    uLong crc = 0;
+};
+
+struct Pending {
+    std::shared_ptr<Chunk> chunk;
+    std::future<void> ready;
+    std::shared_ptr<Member> member;
+    bool first = false;
+    std::exception_ptr error;  // a read failure, raised when its turn comes
+};
+
+class Pipeline {
+public:
+    Pipeline(zipwrite::Writer& writer, const std::vector<Job>& jobs, ZipMethod method,
+             const zipwrite::Progress& progress)
+        : writer_(writer), jobs_(jobs), method_(method), progress_(progress),
+          maxInFlight_(2 * Pool::Instance().Size() + 2)
+    {
+    }
+
+    ~Pipeline()
+    {
+        for (Pending& p : inFlight_)
+            if (p.ready.valid())
+                p.ready.wait();
+    }
+
+    void Run()
+    {
+        for (;;) {
+            while (inFlight_.size() < maxInFlight_ && !failed_ && Produce()) {
+            }
+            if (inFlight_.empty())
+                return;
+            Consume(inFlight_.front());
+            inFlight_.pop_front();
+        }
+    }
+
+private:
+    // Reads the next chunk and hands it to a worker; false when all is read.
+    bool Produce()
+    {
+        try {
+            if (!reading_ || reading_->eof) {
+                if (nextJob_ == jobs_.size())
+                    return false;
+                const Job& job = jobs_[nextJob_++];
+                reading_ = std::make_shared<Member>();
+                reading_->source = zipwrite::OpenSource(job.sourcePath);
+                reading_->name = job.memberName.empty() ? zipio::BareName(job.sourcePath) : job.memberName;
+                readingFirst_ = true;
+            }
+            auto chunk = std::make_shared<Chunk>();
+            chunk->deflate = method_ == ZipMethod::Deflate;
+            chunk->input.resize(kChunk);
+            std::size_t got = 0;
+            while (got < kChunk) {
+                const std::size_t n = zipio::ReadSome(reading_->source.fd.Get(), chunk->input.data() + got,
+                                                      kChunk - got, reading_->source.path);
+                if (n == 0) {
+                    reading_->eof = true;
+                    break;
+                }
+                got += n;
+            }
+            chunk->input.resize(got);
+            chunk->length = got;
+            chunk->last = reading_->eof;
+            if (chunk->deflate) {
+                chunk->dictionary = reading_->tail;
+                Remember(reading_->tail, chunk->input);
+            }
+            Pending p;
+            p.chunk = chunk;
+            p.member = reading_;
+            p.first = readingFirst_;
+            readingFirst_ = false;
+            auto task = std::make_shared<std::packaged_task<void()>>([chunk] { Work(*chunk); });
+            p.ready = task->get_future();
+            Pool::Instance().Submit([task] { (*task)(); });
+            inFlight_.push_back(std::move(p));
+        } catch (...) {
+            Pending p;
+            p.error = std::current_exception();
+            inFlight_.push_back(std::move(p));
+            failed_ = true;
+        }
+        return !failed_;
+    }
+
+    static void Remember(std::string& tail, const std::vector<unsigned char>& input)
+    {
+        if (input.size() >= kDictionary) {
+            tail.assign(reinterpret_cast<const char*>(input.data() + input.size() - kDictionary), kDictionary);
+            return;
+        }
+        tail.append(reinterpret_cast<const char*>(input.data()), input.size());
+        if (tail.size() > kDictionary)
+            tail.erase(0, tail.size() - kDictionary);
+    }
+
+    // Writes the oldest chunk, in member order, and reports progress.
+    void Consume(Pending& p)
+    {
+        if (p.error) {
+            writer_.Rollback();
+            std::rethrow_exception(p.error);
+        }
+        p.ready.wait();
+        Member& m = *p.member;
+        try {
+            if (p.first) {
+                m.header = writer_.Begin(m.source, m.name, method_);
+                m.crc = crc32(0L, Z_NULL, 0);
+                if (progress_)
+                    progress_(m.source.path, m.header, 0);
+            }
+            const Chunk& c = *p.chunk;
+            if (!c.error.empty())
+                throw ZipError("Can't compress " + m.source.path + ": " + c.error);
+            writer_.Append(c.output.data(), c.output.size());
+            m.crc = crc32_combine64(m.crc, c.crc, static_cast<z_off64_t>(c.length));
+            m.written += c.length;
+            m.compressed += c.output.size();
+            if (progress_ && c.length != 0)
+                progress_(m.source.path, m.header, static_cast<std::int64_t>(m.written));
+            if (c.last)
+                writer_.End(static_cast<std::uint32_t>(m.crc), m.written, m.compressed);
+        } catch (...) {
+            writer_.Rollback();
+            throw;
+        }
+    }
+
+    zipwrite::Writer& writer_;
+    const std::vector<Job>& jobs_;
+    ZipMethod method_;
+    const zipwrite::Progress& progress_;
+    const std::size_t maxInFlight_;
+    std::deque<Pending> inFlight_;
+    std::shared_ptr<Member> reading_;
+    bool readingFirst_ = false;
+    std::size_t nextJob_ = 0;
+    bool failed_ = false;
+};
+
+}  // namespace
 
 void CompressMany(zipwrite::Writer& writer, const std::vector<Job>& jobs, ZipMethod method,
                   const zipwrite::Progress& progress)
 {
-    for (const Job& job : jobs) {
-        zipwrite::Source source = zipwrite::OpenSource(job.sourcePath);
-        const ZipHeader header = writer.Begin(source, job.memberName, method);
-        try {
-            Compress(writer, source, header, method, progress);
-        } catch (...) {
-            writer.Rollback();
-            throw;
-        }
-    }
+    Pipeline pipeline(writer, jobs, method, progress);
+    pipeline.Run();
 }
 
 }  // namespace paralleldeflate

@@ -62,15 +62,7 @@ void ZipArchive::Add(const std::string& sourcePath, const std::string& memberNam
         throw ZipError("Can't add " + sourcePath + ": the archive is not open for writing");
     if (method != ZipMethod::Stored && method != ZipMethod::Deflate)
         throw ZipError("Can't add " + sourcePath + ": unsupported compression method");
-    zipwrite::Source source = zipwrite::OpenSource(sourcePath);
-    const std::string name = memberName.empty() ? zipio::BareName(sourcePath) : memberName;
-    const ZipHeader header = impl_->writer.Begin(source, name, method);
-    try {
-        paralleldeflate::Compress(impl_->writer, source, header, method, impl_->Report(this));
-    } catch (...) {
-        impl_->writer.Rollback();
-        throw;
-    }
+    paralleldeflate::CompressMany(impl_->writer, {{sourcePath, memberName}}, method, impl_->Report(this));
 }
 
 void ZipArchive::ExtractAll(const std::string& targetFolder)

@@ -38,10 +38,7 @@ public:
     // (used to exercise those paths without 4 GiB of data).
     void SetForceZip64(bool force) { forceZip64_ = force; }
 
-    // Adds one member from a source file, compressing on the calling thread.
-    void Add(Source& source, const std::string& memberName, ZipMethod method, const Progress& progress);
-
-    // The steps of Add, for callers that compress elsewhere: a member is begun,
+    // A member is begun,
     // its data appended in order, and ended with its checksum and sizes.
     // A failure between Begin and End is undone with Rollback.
     ZipHeader Begin(const Source& source, const std::string& memberName, ZipMethod method);
@@ -81,8 +78,5 @@ private:
     bool inMember_ = false;
     bool forceZip64_ = false;
 };
-
-// Compresses one source into deflate or stored data on the calling thread.
-void CompressSerial(Writer& writer, Source& source, const ZipHeader& header, ZipMethod method, const Progress& progress);
 
 }  // namespace zipwrite
