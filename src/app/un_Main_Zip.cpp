@@ -256,10 +256,6 @@ static void ShowMemberProgress(Tfrm_main& w, const QString& prefix, const std::s
                                const ZipHeader& header, std::int64_t position)
 {
     const QString file = DecodePath(fileName);
-    // QProgressBar repaints at once on every visible change of its value; with
-    // two such changes for each small file that painting cost six times the
-    // compression itself. Painting waits for the next pump instead.
-    w.ProgressBar->setUpdatesEnabled(false);
     if (file != w.CurrentFile) {
         w.StaticText1->setText(prefix + BareFileName(file));
         w.CurrentFile = file;
@@ -268,7 +264,6 @@ static void ShowMemberProgress(Tfrm_main& w, const QString& prefix, const std::s
     } else {
         w.ProgressBar->SetPosition(position);
     }
-    w.ProgressBar->setUpdatesEnabled(true);  // schedules the one paint
     PumpMessages();  // a click on the stop button is handled here
 }
 

@@ -23,6 +23,18 @@ void TProgressBar::SetPosition(std::int64_t position)
 
 void TProgressBar::Show()
 {
+    // QProgressBar repaints at once on every visible change of its value; in a
+    // batch of many small files that painting costs more than the work. Hold
+    // painting while the value changes: it happens at the next message pump.
+    const bool painting = updatesEnabled();
+    setUpdatesEnabled(false);
+    ShowValue();
+    if (painting)
+        setUpdatesEnabled(true);  // schedules one paint
+}
+
+void TProgressBar::ShowValue()
+{
     if (max_ <= 0) {
         // Qt shows a busy animation for an empty range; we want an empty bar.
         if (minimum() != 0 || maximum() != 1)

@@ -18,6 +18,7 @@ public:
 
 private:
     void Show();
+    void ShowValue();
     std::int64_t max_ = 100;
     std::int64_t position_ = 0;
 };
