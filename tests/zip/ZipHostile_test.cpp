@@ -196,6 +196,12 @@ TEST(ZipHostileData, ChecksumOrSizeFailureLeavesNoPartialFileAndKeepsTheEarlierO
              b[30 + 5 + 100] ^= 0x10;
              return b;
          }},
+        {"flipped byte late in a large member, written in pieces", "CRC-32 checksum mismatch",
+         [&] {
+             std::string b = BuildZip({Named("f.txt", Pseudorandom(6 << 20, 4))});
+             b[30 + 5 + (5 << 20)] ^= 0x01;
+             return b;
+         }},
         {"declared size smaller than the data", "more data than its declared size",
          [&] {
              Raw r = M("f.txt", content, 8);

@@ -1,17 +1,14 @@
 #include "ParallelDeflate.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <deque>
 #include <exception>
 #include <functional>
 #include <future>
 #include <memory>
-#include <mutex>
-#include <thread>
-#include <unistd.h>
 #include <zlib.h>
 
+#include "WorkerPool.h"
 #include "ZipIo.h"
 
 namespace paralleldeflate {
@@ -19,60 +16,9 @@ namespace {
 
 constexpr std::size_t kChunk = 256 * 1024;
 constexpr std::size_t kDictionary = 32 * 1024;
-
-// A few threads shared by every archive of the process.
-class Pool {
-public:
-    // The pool of this process: a child made by fork has none of the
-    // parent's threads, so it gets a pool of its own (the parent's is left
-    // untouched, as its lock may have been held at the fork).
-    static Pool& Instance()
-    {
-        static std::mutex guard;
-        static Pool* pool = nullptr;
-        std::lock_guard<std::mutex> lock(guard);
-        if (!pool || pool->pid_ != ::getpid())
-            pool = new Pool();
-        return *pool;
-    }
-    std::size_t Size() const { return threads_.size(); }
-
-    void Submit(std::function<void()> task)
-    {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            tasks_.push_back(std::move(task));
-        }
-        wake_.notify_one();
-    }
-
-private:
-    Pool()
-    {
-        const unsigned n = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
-        for (unsigned i = 0; i < n; ++i)
-            threads_.emplace_back([this] { Loop(); }).detach();
-    }
-    void Loop()
-    {
-        for (;;) {
-            std::function<void()> task;
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                wake_.wait(lock, [this] { return !tasks_.empty(); });
-                task = std::move(tasks_.front());
-                tasks_.pop_front();
-            }
-            task();
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<std::function<void()>> tasks_;
-    std::vector<std::thread> threads_;
-    const pid_t pid_ = ::getpid();
-};
+// Level 5 gives archives within a fraction of a percent of the customary
+// level 6 on source trees and mixed data, for about a fifth less work.
+constexpr int kLevel = 5;
 
 struct Chunk {
     std::vector<unsigned char> input;
@@ -88,7 +34,7 @@ struct Chunk {
 // One deflate stream per worker thread, reset for every chunk.
 class Deflater {
 public:
-    Deflater() { ok_ = deflateInit2(&zs_, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK; }
+    Deflater() { ok_ = deflateInit2(&zs_, kLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK; }
     ~Deflater()
     {
         if (ok_)
@@ -149,6 +95,7 @@ struct Member {
     ZipHeader header;
     std::string tail;  // the last 32 KiB read, the next chunk's dictionary
     bool eof = false;
+    std::uint64_t read = 0;
     std::uint64_t written = 0, compressed = 0;
     uLong crc = 0;
 };
@@ -166,7 +113,7 @@ public:
     Pipeline(zipwrite::Writer& writer, const std::vector<Job>& jobs, ZipMethod method,
              const zipwrite::Progress& progress)
         : writer_(writer), jobs_(jobs), method_(method), progress_(progress),
-          maxInFlight_(2 * Pool::Instance().Size() + 2)
+          maxInFlight_(2 * zippool::Pool::Instance().Size() + 2)
     {
     }
 
@@ -205,11 +152,15 @@ private:
             }
             auto chunk = std::make_shared<Chunk>();
             chunk->deflate = method_ == ZipMethod::Deflate;
-            chunk->input.resize(kChunk);
+            // Sized from what the file holds (one byte more shows the end
+            // without another chunk), not a whole chunk for every small file.
+            const std::uint64_t remaining = reading_->source.size > reading_->read ? reading_->source.size - reading_->read : 0;
+            const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, remaining + 1));
+            chunk->input.resize(want);
             std::size_t got = 0;
-            while (got < kChunk) {
+            while (got < want) {
                 const std::size_t n = zipio::ReadSome(reading_->source.fd.Get(), chunk->input.data() + got,
-                                                      kChunk - got, reading_->source.path);
+                                                      want - got, reading_->source.path);
                 if (n == 0) {
                     reading_->eof = true;
                     break;
@@ -218,6 +169,7 @@ private:
             }
             chunk->input.resize(got);
             chunk->length = got;
+            reading_->read += got;
             chunk->last = reading_->eof;
             if (chunk->deflate) {
                 chunk->dictionary = reading_->tail;
@@ -228,9 +180,7 @@ private:
             p.member = reading_;
             p.first = readingFirst_;
             readingFirst_ = false;
-            auto task = std::make_shared<std::packaged_task<void()>>([chunk] { Work(*chunk); });
-            p.ready = task->get_future();
-            Pool::Instance().Submit([task] { (*task)(); });
+            p.ready = zippool::Pool::Instance().Submit([chunk] { Work(*chunk); });
             inFlight_.push_back(std::move(p));
         } catch (...) {
             Pending p;
@@ -259,9 +209,9 @@ private:
             writer_.Rollback();
             std::rethrow_exception(p.error);
         }
-        p.ready.wait();
         Member& m = *p.member;
         try {
+            p.ready.get();
             if (p.first) {
                 m.header = writer_.Begin(m.source, m.name, method_);
                 m.crc = crc32(0L, Z_NULL, 0);

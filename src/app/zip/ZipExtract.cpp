@@ -1,6 +1,9 @@
 #include "ZipExtract.h"
 
 #include <cerrno>
+#include <deque>
+#include <future>
+#include <memory>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -11,6 +14,7 @@
 #include <zlib.h>
 
 #include "DirWalk.h"
+#include "WorkerPool.h"
 #include "ZipFormat.h"
 #include "ZipIo.h"
 
@@ -104,8 +108,11 @@ private:
     std::vector<unsigned char> out_;
 };
 
+using Dir = std::shared_ptr<Fd>;
+
 // Folders below the target, opened one part at a time without following
-// symbolic links, so nothing is ever written outside the target.
+// symbolic links, so nothing is ever written outside the target. A folder's
+// descriptor stays open while a write that uses it is pending.
 class FolderTree {
 public:
     FolderTree(const std::string& target) : target_(target)
@@ -115,19 +122,20 @@ public:
         const int fd = ::open(target.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0)
             throw ZipError("Can't open the folder " + target + ": " + zipio::ErrnoText(errno));
-        root_ = Fd(fd);
+        root_ = std::make_shared<Fd>(fd);
     }
 
     // The descriptor of a folder below the target ("" is the target), made when missing.
-    int Open(const std::string& rel)
+    Dir Open(const std::string& rel)
     {
         if (rel.empty())
-            return root_.Get();
+            return root_;
         auto it = open_.find(rel);
         if (it != open_.end())
-            return it->second.Get();
+            return it->second;
         const auto slash = rel.find_last_of('/');
-        const int parent = Open(slash == std::string::npos ? std::string() : rel.substr(0, slash));
+        const Dir parentDir = Open(slash == std::string::npos ? std::string() : rel.substr(0, slash));
+        const int parent = parentDir->Get();
         const std::string part = slash == std::string::npos ? rel : rel.substr(slash + 1);
         int fd = ::openat(parent, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0 && errno == ENOENT) {
@@ -144,13 +152,13 @@ public:
         }
         if (open_.size() >= 64)
             open_.clear();  // keeps few descriptors open; the parent chain reopens cheaply
-        return open_.emplace(rel, Fd(fd)).first->second.Get();
+        return open_.emplace(rel, std::make_shared<Fd>(fd)).first->second;
     }
 
 private:
     std::string target_;
-    Fd root_;
-    std::map<std::string, Fd> open_;
+    Dir root_;
+    std::map<std::string, Dir> open_;
 };
 
 struct Planned {
@@ -195,38 +203,176 @@ std::vector<Planned> Plan(const zipread::Reader& reader)
     return plan;
 }
 
-void WriteMember(int archiveFd, const zipread::Entry& e, FolderTree& tree, const std::string& rel,
-                 const std::string& fullPath, MemberDecoder& decoder, const Progress& progress)
+// Writes one finished file: a temporary file in its folder, renamed into
+// place, so the name never shows a partial file and an earlier file of that
+// name stays until the new one is complete. A rename replaces a file or a
+// symbolic link of that name; it never writes through the link.
+void PlaceFile(int dir, const std::string& name, const std::string& fullPath, const std::string& data,
+               std::int64_t modified)
 {
-    const auto slash = rel.find_last_of('/');
-    const int dir = tree.Open(slash == std::string::npos ? std::string() : rel.substr(0, slash));
-    const std::string name = slash == std::string::npos ? rel : rel.substr(slash + 1);
     std::string tempName;
     Fd out = zipio::CreateTemp(dir, &tempName, zipio::FolderOf(fullPath));
     try {
-        if (progress)
-            progress(fullPath, e.header, 0);
-        std::uint64_t reported = 0;
-        decoder.Run(
-            archiveFd, e, [&](const char* data, std::size_t len) { zipio::WriteAll(out.Get(), data, len, fullPath); },
-            [&](std::uint64_t done) {
-                if (progress && (done - reported >= kOutChunk || done == e.header.UncompressedSize)) {
-                    reported = done;
-                    progress(fullPath, e.header, static_cast<std::int64_t>(done));
-                }
-            });
-        const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(e.modified), 0}};
+        zipio::WriteAll(out.Get(), data.data(), data.size(), fullPath);
+        const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(modified), 0}};
         ::futimens(out.Get(), times);
-        if (::close(out.Release()) != 0)
-            throw ZipError("Can't write " + fullPath + ": " + zipio::ErrnoText(errno));
-        // rename replaces a file or a symbolic link of that name, never writes through it.
-        if (::renameat(dir, tempName.c_str(), dir, name.c_str()) != 0)
+        if (::close(out.Release()) != 0 || ::renameat(dir, tempName.c_str(), dir, name.c_str()) != 0)
             throw ZipError("Can't write " + fullPath + ": " + zipio::ErrnoText(errno));
     } catch (...) {
         ::unlinkat(dir, tempName.c_str(), 0);
         throw;
     }
 }
+
+// Extracts members while worker threads write the files: the calling thread
+// reads and inflates (checking size and CRC-32 before anything is handed on)
+// and reports progress in order; a small member is handed over whole, a large
+// one in pieces written behind the inflating.
+class MemberWriter {
+public:
+    MemberWriter(int archiveFd, const std::string& target, const Progress& progress)
+        : archiveFd_(archiveFd), target_(target), progress_(progress), tree_(target),
+          pool_(zippool::Pool::Instance()), maxPending_(2 * pool_.Size() + 2)
+    {
+    }
+    ~MemberWriter() { Drain(0, false); }
+
+    void Folder(const std::string& rel) { tree_.Open(rel); }
+
+    void File(const zipread::Entry& e, const std::string& rel)
+    {
+        const auto slash = rel.find_last_of('/');
+        const Dir dir = tree_.Open(slash == std::string::npos ? std::string() : rel.substr(0, slash));
+        const std::string name = slash == std::string::npos ? rel : rel.substr(slash + 1);
+        const std::string fullPath = dirwalk::Join(target_, rel);
+        if (progress_)
+            progress_(fullPath, e.header, 0);
+        if (e.header.UncompressedSize <= kSmallMember)
+            Small(e, dir, name, fullPath);
+        else
+            Large(e, dir, name, fullPath);
+    }
+
+    // Waits for every write; the first failure is thrown.
+    void Finish()
+    {
+        SendBatch();
+        Drain(0, true);
+    }
+
+private:
+    static constexpr std::uint64_t kSmallMember = 4 << 20;
+    struct SmallFile {
+        Dir dir;
+        std::string name, fullPath, data;
+        std::int64_t modified;
+    };
+
+    auto Reporter(const zipread::Entry& e, const std::string& fullPath)
+    {
+        return [this, &e, &fullPath, reported = std::uint64_t{0}](std::uint64_t done) mutable {
+            if (progress_ && (done - reported >= kOutChunk || done == e.header.UncompressedSize)) {
+                reported = done;
+                progress_(fullPath, e.header, static_cast<std::int64_t>(done));
+            }
+        };
+    }
+
+    // Small files go to the workers in batches, so a tree of many small
+    // files costs few hand-overs.
+    void Small(const zipread::Entry& e, const Dir& dir, const std::string& name, const std::string& fullPath)
+    {
+        SmallFile file{dir, name, fullPath, {}, e.modified};
+        decoder_.Run(archiveFd_, e, [&](const char* p, std::size_t n) { file.data.append(p, n); },
+                     Reporter(e, fullPath));
+        batchBytes_ += file.data.size();
+        batch_.push_back(std::move(file));
+        if (batch_.size() >= 32 || batchBytes_ >= kOutChunk)
+            SendBatch();
+    }
+
+    void SendBatch()
+    {
+        if (batch_.empty())
+            return;
+        Drain(maxPending_ - 1, true);
+        auto files = std::make_shared<std::vector<SmallFile>>(std::move(batch_));
+        batch_.clear();
+        batchBytes_ = 0;
+        pending_.push_back(pool_.Submit([files] {
+            for (const SmallFile& f : *files)
+                PlaceFile(f.dir->Get(), f.name, f.fullPath, f.data, f.modified);
+        }));
+    }
+
+    void Large(const zipread::Entry& e, const Dir& dirFd, const std::string& name, const std::string& fullPath)
+    {
+        const int dir = dirFd->Get();
+        std::string tempName;
+        Fd out = zipio::CreateTemp(dir, &tempName, zipio::FolderOf(fullPath));
+        std::deque<std::future<void>> writes;
+        try {
+            auto piece = std::make_shared<std::string>();
+            std::uint64_t offset = 0;
+            const auto send = [&] {
+                if (writes.size() >= maxPending_) {
+                    writes.front().get();
+                    writes.pop_front();
+                }
+                const int fd = out.Get();
+                writes.push_back(pool_.Submit([fd, piece, offset, fullPath] {
+                    zipio::WriteAllAt(fd, piece->data(), piece->size(), offset, fullPath);
+                }));
+                offset += piece->size();
+                piece = std::make_shared<std::string>();
+            };
+            decoder_.Run(
+                archiveFd_, e,
+                [&](const char* p, std::size_t n) {
+                    piece->append(p, n);
+                    if (piece->size() >= kOutChunk)
+                        send();
+                },
+                Reporter(e, fullPath));
+            if (!piece->empty())
+                send();
+            for (; !writes.empty(); writes.pop_front())
+                writes.front().get();
+            const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(e.modified), 0}};
+            ::futimens(out.Get(), times);
+            if (::close(out.Release()) != 0 || ::renameat(dir, tempName.c_str(), dir, name.c_str()) != 0)
+                throw ZipError("Can't write " + fullPath + ": " + zipio::ErrnoText(errno));
+        } catch (...) {
+            for (auto& w : writes)
+                w.wait();
+            ::unlinkat(dir, tempName.c_str(), 0);
+            throw;
+        }
+    }
+
+    void Drain(std::size_t keep, bool rethrow)
+    {
+        while (pending_.size() > keep) {
+            std::future<void> f = std::move(pending_.front());
+            pending_.pop_front();
+            if (rethrow)
+                f.get();
+            else
+                f.wait();
+        }
+    }
+
+    int archiveFd_;
+    std::string target_;
+    const Progress& progress_;
+    FolderTree tree_;
+    MemberDecoder decoder_;
+    zippool::Pool& pool_;
+    const std::size_t maxPending_;
+    std::deque<std::future<void>> pending_;
+    std::vector<SmallFile> batch_;
+    std::size_t batchBytes_ = 0;
+};
 
 }  // namespace
 
@@ -260,16 +406,14 @@ std::string SafeRelativePath(const std::string& memberName)
 void ExtractAll(const zipread::Reader& reader, const std::string& targetFolder, const Progress& progress)
 {
     const std::vector<Planned> plan = Plan(reader);
-    FolderTree tree(targetFolder);
-    MemberDecoder decoder;
+    MemberWriter writer(reader.Fd(), targetFolder, progress);
     for (const Planned& item : plan) {
-        if (item.entry->isFolder) {
-            tree.Open(item.rel);
-            continue;
-        }
-        WriteMember(reader.Fd(), *item.entry, tree, item.rel, dirwalk::Join(targetFolder, item.rel), decoder,
-                    progress);
+        if (item.entry->isFolder)
+            writer.Folder(item.rel);
+        else
+            writer.File(*item.entry, item.rel);
     }
+    writer.Finish();
 }
 
 void TestAll(const zipread::Reader& reader)

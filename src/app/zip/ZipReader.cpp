@@ -299,8 +299,12 @@ void Reader::CheckLocalHeader(Entry& entry, std::uint64_t limit)
     const ZipHeader& hd = entry.header;
     if (entry.localOffset > limit || limit - entry.localOffset < kLocalLen)
         Bad("the member " + hd.Name + " lies outside the file");
-    unsigned char h[kLocalLen];
-    zipio::ReadExact(fd_.Get(), entry.localOffset, h, sizeof h, "a local header");
+    // One read takes the fixed part, the name and the usual extra fields.
+    std::string head(static_cast<std::size_t>(std::min<std::uint64_t>(limit - entry.localOffset,
+                                                                       kLocalLen + entry.rawName.size() + 256)),
+                     '\0');
+    zipio::ReadExact(fd_.Get(), entry.localOffset, head.data(), head.size(), "a local header");
+    const unsigned char* h = U(head);
     if (Get32(h) != kLocalSig)
         Bad("the local header of " + hd.Name + " is missing");
     const std::uint16_t flags = Get16(h + 6);
@@ -308,9 +312,16 @@ void Reader::CheckLocalHeader(Entry& entry, std::uint64_t limit)
     const std::uint64_t varStart = entry.localOffset + kLocalLen;
     if (limit - varStart < static_cast<std::uint64_t>(nameLen) + extraLen)
         Bad("the local header of " + hd.Name + " runs past the member data");
-    std::string name(nameLen, '\0'), extra(extraLen, '\0');
-    zipio::ReadExact(fd_.Get(), varStart, name.data(), nameLen, "a local header");
-    zipio::ReadExact(fd_.Get(), varStart + nameLen, extra.data(), extraLen, "a local header");
+    const std::size_t varLen = static_cast<std::size_t>(nameLen) + extraLen;
+    if (head.size() < kLocalLen + varLen) {
+        const std::size_t have = head.size();
+        head.resize(kLocalLen + varLen);
+        zipio::ReadExact(fd_.Get(), entry.localOffset + have, head.data() + have, head.size() - have,
+                         "a local header");
+        h = U(head);
+    }
+    const std::string name = head.substr(kLocalLen, nameLen);
+    const std::string extra = head.substr(kLocalLen + nameLen, extraLen);
     const auto disagree = [&](const char* what) {
         Bad("the local header of " + hd.Name + " disagrees with the central directory (" + what + ")");
     };
