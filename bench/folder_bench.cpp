@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QProcess>
 #include <cstdio>
@@ -76,9 +77,12 @@ int main(int argc, char** argv)
     w.show();
     QCoreApplication::processEvents();
 
+    int listed = 0;
+    int subListed = 0;
     const double fileList = Best(3, [&] {
         return Seconds([&] {
             FillFileList(flat, w.CurrentFile, w.StopFlag, w.StaticText1, w.ProgressBar, w.Lst_FIles_1);
+            listed = w.Lst_FIles_1->count();
         });
     });
     const double walk = Best(3, [&] { return Seconds([&] { dirwalk::SubFolderWalk(tree.toStdString()); }); });
@@ -86,9 +90,16 @@ int main(int argc, char** argv)
         return Seconds([&] {
             FillSubDirectoryList(tree, w.CurrentFile, w.StopFlag, w.StaticText1, w.ProgressBar, w.lst_SubDirectory_1,
                                  dialogs, &w);
+            subListed = w.lst_SubDirectory_1->count();
         });
     });
-    const double reload = Best(3, [&] { return Seconds([&] { w.edt_FolderChange(); }); });
+    // The whole reload of page 1 as the user starts it: typing the tree's folder.
+    const double reload = Best(3, [&] {
+        return Seconds([&] {
+            w.edt_Folder->setText(QString());
+            w.edt_Folder->setText(tree);
+        });
+    });
     qsizetype fileCount = 0;
     const double allFiles = Best(5, [&] { return Seconds([&] { fileCount = GetAllFiles(tree).size(); }); });
     const double find = Best(5, [&] {
@@ -100,11 +111,11 @@ int main(int argc, char** argv)
         });
     });
 
-    std::printf("file list, %d files:            %.3f s   (target < 1 s)\n", w.Lst_FIles_1->count(), fileList);
-    std::printf("subfolder walk alone, %d folders: %.3f s\n", w.lst_SubDirectory_1->count(), walk);
+    std::printf("file list, %d files:            %.3f s   (target < 1 s)\n", listed, fileList);
+    std::printf("subfolder walk alone, %d folders: %.3f s\n", subListed, walk);
     std::printf("subfolder list incl. walk:        %.3f s   (after the walk %.3f s, target < 0.5 s)\n", subFolders,
                 subFolders - walk);
-    std::printf("reload of an empty top folder:    %.3f s\n", reload);
+    std::printf("reload of page 1 with the tree:   %.3f s\n", reload);
     std::printf("GetAllFiles, %lld files:        %.3f s\n", static_cast<long long>(fileCount), allFiles);
     std::printf("find -type f:                     %.3f s   (ratio %.2f, target <= 2)\n", find, allFiles / find);
     return 0;

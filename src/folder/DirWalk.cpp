@@ -1,7 +1,6 @@
 #include "DirWalk.h"
 
 #include <algorithm>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -72,31 +71,50 @@ const char* OpenPath(const std::string& folder)
     return folder.c_str();
 }
 
-void Walk(const std::string& folder, std::vector<FolderId>& onPath, std::vector<std::string>& out)
-{
-    DIR* dir = opendir(OpenPath(folder));
-    if (!dir)
-        return;  // unreadable subfolder: listed by the caller, contents skipped
-    struct stat self{};
-    if (fstat(dirfd(dir), &self) == 0)
-        onPath.push_back({self.st_dev, self.st_ino});
-    else
-        onPath.push_back({0, 0});
-    const std::vector<Entry> entries = ReadEntries(dir);
-    for (const Entry& e : entries) {
-        if (!e.isFolder)
-            continue;
-        std::string path = Join(folder, e.name);
-        out.push_back(path);
-        struct stat st{};
-        if (stat(path.c_str(), &st) != 0)
-            continue;
-        const FolderId id{st.st_dev, st.st_ino};
-        if (std::find(onPath.begin(), onPath.end(), id) != onPath.end())
-            continue;  // a link back to a folder on the walk path: listed, not entered
-        Walk(path, onPath, out);
+// One depth-first pass that reads every folder once. Subfolder paths go to
+// *folders in walk order; with files given, each folder's files follow its
+// own ones in the same order, which is the order of the flat file list.
+struct Collector {
+    std::vector<std::string>* folders = nullptr;
+    std::vector<std::string>* files = nullptr;
+    std::vector<FolderId> onPath;
+
+    void Visit(const std::string& folder, DIR* dir)
+    {
+        struct stat self{};
+        onPath.push_back(fstat(dirfd(dir), &self) == 0 ? FolderId{self.st_dev, self.st_ino} : FolderId{0, 0});
+        const std::vector<Entry> entries = ReadEntries(dir);
+        if (files)
+            for (const Entry& e : entries)
+                if (!e.isFolder)
+                    files->push_back(Join(folder, e.name));
+        for (const Entry& e : entries) {
+            if (!e.isFolder)
+                continue;
+            std::string path = Join(folder, e.name);
+            if (folders)
+                folders->push_back(path);
+            if (files)
+                CheckPathText(path);  // a folder whose files can't be listed any more by its path
+            struct stat st{};
+            if (stat(path.c_str(), &st) != 0)
+                continue;
+            if (std::find(onPath.begin(), onPath.end(), FolderId{st.st_dev, st.st_ino}) != onPath.end())
+                continue;  // a link back to a folder on the walk path: listed, not entered
+            if (DIR* sub = opendir(path.c_str()))
+                Visit(path, sub);  // a folder that can't be read is listed, its contents skipped
+        }
+        onPath.pop_back();
     }
-    onPath.pop_back();
+};
+
+DIR* OpenTop(const std::string& folder)
+{
+    CheckPathText(folder);
+    struct stat st{};
+    if (stat(OpenPath(folder), &st) != 0 || !S_ISDIR(st.st_mode))
+        throw PathError(kNotFound);
+    return opendir(OpenPath(folder));
 }
 
 }  // namespace
@@ -152,33 +170,21 @@ std::vector<std::string> FilesOf(const std::string& folder)
 
 std::vector<std::string> SubFolderWalk(const std::string& folder)
 {
-    CheckPathText(folder);
-    struct stat st{};
-    if (stat(OpenPath(folder), &st) != 0 || !S_ISDIR(st.st_mode))
-        throw PathError(kNotFound);
-    std::vector<FolderId> onPath;
     std::vector<std::string> out;
-    Walk(folder, onPath, out);
+    Collector collector;
+    collector.folders = &out;
+    if (DIR* dir = OpenTop(folder))
+        collector.Visit(folder, dir);
     return out;
 }
 
 std::vector<std::string> AllFiles(const std::string& folder)
 {
-    const std::vector<std::string> walk = SubFolderWalk(folder);
-    std::vector<std::string> files = FilesOf(folder);
-    for (const std::string& sub : walk) {
-        std::vector<std::string> more;
-        try {
-            more = FilesOf(sub);
-        } catch (const PathError& e) {
-            // A folder that vanished since the walk is skipped; a path the
-            // file system can't take any more is the caller's failure.
-            if (std::strcmp(e.what(), kNotFound) == 0)
-                continue;
-            throw;
-        }
-        files.insert(files.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
-    }
+    std::vector<std::string> files;
+    Collector collector;
+    collector.files = &files;
+    if (DIR* dir = OpenTop(folder))
+        collector.Visit(folder, dir);
     return files;
 }
 
