@@ -168,6 +168,8 @@ public:
     // folder loads asked for meanwhile wait until the outermost action ends.
     void RunAction(const std::function<void()>& handler);
     bool ActionRunning() const { return actionDepth_ > 0; }
+    // A running load of this page is no longer wanted: a newer one waits, or the window is closing.
+    bool LoadSuperseded(int page) const { return pending_[page].kind != LoadKind::None || closePending_; }
 
     IDialogs& Dialogs() { return dialogs_; }
 

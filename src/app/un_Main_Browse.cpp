@@ -32,6 +32,7 @@ struct PageControls {
     QListWidget* subFolders;
     QListWidget* files;
     const char* stopButton;
+    int index;
 };
 }  // namespace
 
@@ -50,7 +51,7 @@ static void ReloadPage(Tfrm_main& w, const PageControls& page)
             w.ProgressBar->SetMax(100);
             w.ProgressBar->SetPosition(0);
             FillSubDirectoryList(folder, w.CurrentFile, w.StopFlag, w.StaticText1, w.ProgressBar, page.subFolders,
-                                 w.Dialogs(), &w);
+                                 w.Dialogs(), &w, [&w, &page] { return w.LoadSuperseded(page.index); });
         }
     } catch (const std::exception& e) {
         w.Dialogs().ShowMessage(&w, kLoadErrorCaption, QString::fromUtf8(e.what()));
@@ -60,12 +61,12 @@ static void ReloadPage(Tfrm_main& w, const PageControls& page)
 
 void Tfrm_main::edt_FolderChange()
 {
-    ReloadPage(*this, {edt_Folder, lst_SubDirectory_1, Lst_FIles_1, "btn_Stop"});
+    ReloadPage(*this, {edt_Folder, lst_SubDirectory_1, Lst_FIles_1, "btn_Stop", 0});
 }
 
 void Tfrm_main::edt_Folder_2Change()
 {
-    ReloadPage(*this, {edt_Folder_2, lst_SubDirectory_2, Lst_FIles_2, "btn_Stop_2"});
+    ReloadPage(*this, {edt_Folder_2, lst_SubDirectory_2, Lst_FIles_2, "btn_Stop_2", 1});
 }
 
 static void ListSubFolder(Tfrm_main& w, const PageControls& page)
@@ -87,10 +88,10 @@ static void ListSubFolder(Tfrm_main& w, const PageControls& page)
 
 void Tfrm_main::lst_SubDirectory_1Click()
 {
-    ListSubFolder(*this, {edt_Folder, lst_SubDirectory_1, Lst_FIles_1, "btn_Stop"});
+    ListSubFolder(*this, {edt_Folder, lst_SubDirectory_1, Lst_FIles_1, "btn_Stop", 0});
 }
 
 void Tfrm_main::lst_SubDirectory_2Click()
 {
-    ListSubFolder(*this, {edt_Folder_2, lst_SubDirectory_2, Lst_FIles_2, "btn_Stop_2"});
+    ListSubFolder(*this, {edt_Folder_2, lst_SubDirectory_2, Lst_FIles_2, "btn_Stop_2", 1});
 }

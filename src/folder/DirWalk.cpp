@@ -78,9 +78,14 @@ struct Collector {
     std::vector<std::string>* folders = nullptr;
     std::vector<std::string>* files = nullptr;
     std::vector<FolderId> onPath;
+    std::function<bool()> cancelled;
 
     void Visit(const std::string& folder, DIR* dir)
     {
+        if (cancelled && cancelled()) {
+            closedir(dir);
+            return;
+        }
         struct stat self{};
         onPath.push_back(fstat(dirfd(dir), &self) == 0 ? FolderId{self.st_dev, self.st_ino} : FolderId{0, 0});
         const std::vector<Entry> entries = ReadEntries(dir);
@@ -168,11 +173,12 @@ std::vector<std::string> FilesOf(const std::string& folder)
     return files;
 }
 
-std::vector<std::string> SubFolderWalk(const std::string& folder)
+std::vector<std::string> SubFolderWalk(const std::string& folder, const std::function<bool()>& cancelled)
 {
     std::vector<std::string> out;
     Collector collector;
     collector.folders = &out;
+    collector.cancelled = cancelled;
     if (DIR* dir = OpenTop(folder))
         collector.Visit(folder, dir);
     return out;

@@ -3,6 +3,7 @@
 // strings in the file-system encoding, shared by the folder services and the
 // ZIP facility so that both collect the same files in the same order.
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -44,8 +45,9 @@ std::vector<std::string> FilesOf(const std::string& folder);
 // Entry paths of every subfolder at every depth, each folder before its
 // contents. A folder link that leads back to a folder on the current walk
 // path is listed but not entered, so no walk loops. Subfolders that can't be
-// read are listed and their contents skipped.
-std::vector<std::string> SubFolderWalk(const std::string& folder);
+// read are listed and their contents skipped. When cancelled() turns true the
+// walk ends early with what it has (a load the user has moved on from).
+std::vector<std::string> SubFolderWalk(const std::string& folder, const std::function<bool()>& cancelled = {});
 
 // Every file of the tree: the folder's own files, then each subfolder's in
 // walk order. Throws PathError for a bad folder text before anything is added.

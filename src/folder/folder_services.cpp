@@ -95,10 +95,13 @@ public:
 
     // Step 4: wait for the hand-over, sleeping until a message arrives
     // instead of spinning a core; the window stays responsive meanwhile.
-    void AwaitResult()
+    void AwaitResult(const std::function<bool()>& superseded)
     {
-        while (!LoadFinished)
+        while (!LoadFinished) {
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            if (superseded && superseded())
+                loader_->requestInterruption();
+        }
     }
 
     QString FailureMessage() const { return loader_->FailureMessage(); }
@@ -146,13 +149,14 @@ void FillFileList(const QString& folder, QString marker, const std::int32_t& sto
 }
 
 void FillSubDirectoryList(const QString& folder, QString marker, const std::int32_t& stopFlag, QLabel* status,
-                          TProgressBar* progress, QListWidget* list, IDialogs& dialogs, QWidget* boxParent)
+                          TProgressBar* progress, QListWidget* list, IDialogs& dialogs, QWidget* boxParent,
+                          const std::function<bool()>& superseded)
 {
     try {
         list->clear();
         {
             BackgroundLoad load(folder, status);
-            load.AwaitResult();
+            load.AwaitResult(superseded);
             if (!load.FailureMessage().isEmpty())
                 throw std::runtime_error(load.FailureMessage().toStdString());
             const QStringList paths = AllSubDirectories;

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
 
 class QLabel;
 class QListWidget;
@@ -19,9 +20,12 @@ void FillFileList(const QString& folder, QString marker, const std::int32_t& sto
                   TProgressBar* progress, QListWidget* list);
 
 // Never throws: a failure is shown in a plain box (application title as
-// caption) through the dialogs, with boxParent as owner.
+// caption) through the dialogs, with boxParent as owner. When superseded()
+// turns true during the wait (the page has a newer load to run, the window is
+// closing), the walk is abandoned and nothing is added.
 void FillSubDirectoryList(const QString& folder, QString marker, const std::int32_t& stopFlag, QLabel* status,
-                          TProgressBar* progress, QListWidget* list, IDialogs& dialogs, QWidget* boxParent);
+                          TProgressBar* progress, QListWidget* list, IDialogs& dialogs, QWidget* boxParent,
+                          const std::function<bool()>& superseded = {});
 
 // Throws std::runtime_error for a bad folder text.
 QStringList GetAllFiles(const QString& folder);

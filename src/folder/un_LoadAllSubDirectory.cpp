@@ -9,8 +9,12 @@ void TLoadAllThread::run()
     // waits for LoadFinished and must never wait forever.
     if (!isInterruptionRequested()) {
         try {
-            for (const std::string& path : dirwalk::SubFolderWalk(EncodePath(IniPath)))
-                setSubDirecArr.append(DecodePath(path));
+            // A load the user has moved on from (a newer folder text, the window
+            // closing) asks the walk to end: a walk of "/" may never finish.
+            const auto walk = dirwalk::SubFolderWalk(EncodePath(IniPath), [this] { return isInterruptionRequested(); });
+            if (!isInterruptionRequested())
+                for (const std::string& path : walk)
+                    setSubDirecArr.append(DecodePath(path));
         } catch (const std::exception& e) {
             setSubDirecArr.clear();
             failure_ = QString::fromUtf8(e.what());

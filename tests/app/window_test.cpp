@@ -19,6 +19,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -437,4 +438,29 @@ TEST_F(Window, DroppingAFolderOnAPageSetsThatPagesFolderEdit)
     drop(w->edt_Folder, P("S/inside"));
     EXPECT_EQ(w->edt_Folder->text(), root);
     EXPECT_EQ(w->edt_Folder_2->text(), P("S"));
+}
+
+TEST_F(Window, ANewerFolderTextAbandonsAWalkThatIsStillRunning)
+{
+    // A tree deep enough that its walk is still running when the user types on.
+    QString deep = P("deep");
+    for (int i = 0; i < 40; ++i) {
+        deep += QStringLiteral("/d");
+        QDir().mkpath(deep);
+        for (int k = 0; k < 40; ++k)
+            QDir().mkpath(deep + QStringLiteral("/s%1").arg(k));
+    }
+    File("other/o1");
+    bool typed = false;
+    // Typing arrives while the page waits for the loader: a queued key event.
+    QTimer::singleShot(0, [&] {
+        typed = true;
+        w->edt_Folder->setText(P("other"));
+    });
+    w->edt_Folder->setText(P("deep"));
+    EXPECT_TRUE(typed);
+    EXPECT_EQ(w->edt_Folder->text(), P("other"));
+    EXPECT_EQ(Items(w->Lst_FIles_1), (QStringList{P("other/o1")}));
+    EXPECT_EQ(w->lst_SubDirectory_1->count(), 0);
+    EXPECT_FALSE(w->ActionRunning());
 }

@@ -200,3 +200,14 @@ TEST(CodePage, ConvertsBothWaysAndMarksWhatCannotBeExpressed)
     EXPECT_FALSE(codepage::IsValidUtf8("\xD6\xD0"));
     EXPECT_FALSE(codepage::IsValidUtf8("\xED\xA0\x80"));  // a surrogate
 }
+
+TEST_F(TempTree, ACancelledWalkEndsEarlyWithWhatItHas)
+{
+    for (const char* f : {"a/x", "b/x", "c/x", "d/x"})
+        Folder(f);
+    int visits = 0;
+    const Paths walk = dirwalk::SubFolderWalk(root, [&] { return ++visits > 2; });
+    // The top folder and "a" were read; nothing after the request.
+    EXPECT_EQ(walk, (Paths{P("a"), P("a/x"), P("b"), P("c"), P("d")}));
+    EXPECT_EQ(dirwalk::SubFolderWalk(root, [] { return true; }), Paths{});
+}
