@@ -1,4 +1,5 @@
 #include "un_Main.h"
+#include "WidgetMaking.h"
 
 #include "Dialogs.h"
 #include "ProgressBar.h"
@@ -41,19 +42,6 @@ protected:
     }
 };
 
-QFont TahomaPx(int pixels)
-{
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPixelSize(pixels);
-    return font;
-}
-
-template <typename T>
-T* Named(T* widget, const char* name)
-{
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
 
 QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, const char* hint = nullptr)
 {

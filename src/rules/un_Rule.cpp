@@ -1,4 +1,5 @@
 #include "un_Rule.h"
+#include "WidgetMaking.h"
 
 #include "Dialogs.h"
 
@@ -34,19 +35,6 @@ const char* const kHelpLines[] = {
     "      文件原有的扩展名保持不变，点击预览框右边的按钮可以查看前三个文件名。",
 };
 
-QFont TahomaPx(int pixels)
-{
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPixelSize(pixels);
-    return font;
-}
-
-template <typename T>
-T* Named(T* widget, const char* name)
-{
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
 
 // The preview button's image: a small eye, drawn rather than shipped.
 QPixmap PreviewImage(bool pressed)
