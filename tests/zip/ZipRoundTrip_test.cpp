@@ -278,3 +278,30 @@ TEST(ZipRoundTrip, MemberOfMoreThan4GiBFromSparseFile)
         EXPECT_EQ(out, std::to_string(size) + " " + std::to_string(crc) + "\n");
     }
 }
+
+// Random-looking chunks are stored inside the deflate stream; random data
+// that repeats within the window must still be compressed.
+TEST(ZipRoundTrip, IncompressibleChunksStoredRepeatedRandomStillCompressed)
+{
+    TempDir dir;
+    const std::string random = Pseudorandom(1 << 20, 21);
+    std::string repeated;
+    for (int i = 0; i < 22; ++i)  // near-uniform bytes, yet every 24 KiB repeats
+        repeated += Pseudorandom(24 * 1024, 22);
+    WriteFile(dir / "src/random.bin", random);
+    WriteFile(dir / "src/repeated.bin", repeated);
+    ZipArchive::ZipDirectoryContents(dir / "r.zip", dir / "src", ZipMethod::Deflate, {});
+    ZipArchive r;
+    r.Open(dir / "r.zip", ZipMode::Read);
+    for (const ZipHeader& h : r.Headers()) {
+        if (h.Name == "random.bin")
+            EXPECT_LT(h.CompressedSize, random.size() + random.size() / 1000);
+        else
+            EXPECT_LT(h.CompressedSize, repeated.size() / 10);
+    }
+    r.ExtractAll(dir / "out");
+    EXPECT_EQ(ReadFile(dir / "out/random.bin"), random);
+    EXPECT_EQ(ReadFile(dir / "out/repeated.bin"), repeated);
+    if (HaveTool("unzip"))
+        EXPECT_EQ(Shell("unzip -tq " + Quote(dir / "r.zip")), 0);
+}

@@ -1,6 +1,9 @@
 #include "ParallelDeflate.h"
 
 #include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
 #include <deque>
 #include <exception>
 #include <functional>
@@ -34,7 +37,10 @@ struct Chunk {
 // One deflate stream per worker thread, reset for every chunk.
 class Deflater {
 public:
-    Deflater() { ok_ = deflateInit2(&zs_, kLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK; }
+    explicit Deflater(int level)
+    {
+        ok_ = deflateInit2(&zs_, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+    }
     ~Deflater()
     {
         if (ok_)
@@ -78,6 +84,48 @@ private:
     bool ok_ = false;
 };
 
+// Random-looking data (compressed files, media) gains nothing from the match
+// search, which is most of the cost of deflating it: such a chunk is written
+// as stored blocks inside the deflate stream. A chunk qualifies only when its
+// bytes are near-uniform and hardly any 8-byte string repeats within the
+// deflate window, so compressible data is never stored.
+bool LooksIncompressible(const std::vector<unsigned char>& in)
+{
+    if (in.size() < 16 * 1024)
+        return false;
+    std::array<std::uint32_t, 256> counts{};
+    for (unsigned char b : in)
+        ++counts[b];
+    double entropy = 0;
+    const double n = static_cast<double>(in.size());
+    for (std::uint32_t c : counts) {
+        if (c != 0) {
+            const double p = c / n;
+            entropy -= p * std::log2(p);
+        }
+    }
+    if (entropy < 7.99)
+        return false;
+    // Stale entries from an earlier chunk only lead to comparisons of this
+    // chunk's own bytes, so the table needs no clearing.
+    thread_local std::vector<std::uint32_t> table(1 << 16);
+    std::size_t repeated = 0;
+    for (std::size_t i = 0; i + 8 <= in.size(); ++i) {
+        std::uint64_t v;
+        std::memcpy(&v, in.data() + i, 8);
+        std::uint32_t& slot = table[(v * 0x9E3779B97F4A7C15ull) >> 48];
+        const std::size_t j = slot;
+        slot = static_cast<std::uint32_t>(i);
+        if (j < i && i - j <= 32768 && std::memcmp(in.data() + j, in.data() + i, 8) == 0) {
+            repeated += 8;
+            if (repeated * 200 > in.size())
+                return false;
+            i += 7;
+        }
+    }
+    return true;
+}
+
 void Work(Chunk& c)
 {
     c.crc = static_cast<std::uint32_t>(crc32_z(0L, c.input.data(), c.input.size()));
@@ -85,8 +133,9 @@ void Work(Chunk& c)
         c.output.swap(c.input);
         return;
     }
-    thread_local Deflater deflater;
-    deflater.Run(c);
+    thread_local Deflater deflater(kLevel);
+    thread_local Deflater storer(0);
+    (LooksIncompressible(c.input) ? storer : deflater).Run(c);
 }
 
 struct Member {

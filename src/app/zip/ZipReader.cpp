@@ -241,7 +241,8 @@ Reader::End Reader::ReadEnd()
 void Reader::ReadCentralDirectory(const End& end)
 {
     entries_.clear();
-    entries_.reserve(static_cast<std::size_t>(end.count));
+    // The count is only a claim: the list grows as headers prove real.
+    entries_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(end.count, 4096)));
     CentralStream in(fd_.Get(), end.cdOffset, end.cdEnd);
     for (std::uint64_t i = 0; i < end.count; ++i) {
         const std::string fixed = in.Take(kCentralLen);
