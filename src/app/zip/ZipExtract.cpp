@@ -166,7 +166,9 @@ struct Planned {
     std::string rel;
 };
 
-// Checks the whole archive before anything is written.
+// Checks the whole archive before anything is written. The Unix mode bits of
+// a member are not applied: a symbolic-link member is written as a plain file
+// holding the link's text, so no link is ever made and none can be followed.
 std::vector<Planned> Plan(const zipread::Reader& reader)
 {
     std::vector<Planned> plan;

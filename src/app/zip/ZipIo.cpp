@@ -81,7 +81,7 @@ void WriteAllAt(int fd, const void* buf, std::size_t len, std::uint64_t offset, 
     }
 }
 
-Fd CreateTemp(int dirFd, std::string* name, const std::string& folderForMessages)
+Fd CreateTemp(int dirFd, std::string* name, const std::string& folderPath)
 {
     static thread_local std::mt19937_64 random{std::random_device{}()};
     static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
@@ -91,16 +91,16 @@ Fd CreateTemp(int dirFd, std::string* name, const std::string& folderForMessages
             candidate.push_back(kAlphabet[random() % (sizeof kAlphabet - 1)]);
         candidate += ".tmp";
         const int fd = ::openat(dirFd < 0 ? AT_FDCWD : dirFd,
-                                dirFd < 0 ? (folderForMessages + "/" + candidate).c_str() : candidate.c_str(),
+                                dirFd < 0 ? (folderPath + "/" + candidate).c_str() : candidate.c_str(),
                                 O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
         if (fd >= 0) {
             *name = candidate;
             return Fd(fd);
         }
         if (errno != EEXIST)
-            throw ZipError("Can't create a file in " + folderForMessages + ": " + ErrnoText(errno));
+            throw ZipError("Can't create a file in " + folderPath + ": " + ErrnoText(errno));
     }
-    throw ZipError("Can't create a file in " + folderForMessages + ": no free temporary name");
+    throw ZipError("Can't create a file in " + folderPath + ": no free temporary name");
 }
 
 std::string FolderOf(const std::string& path)

@@ -50,10 +50,11 @@ std::size_t ReadSome(int fd, void* buf, std::size_t len, const std::string& path
 void WriteAll(int fd, const void* buf, std::size_t len, const std::string& path);
 void WriteAllAt(int fd, const void* buf, std::size_t len, std::uint64_t offset, const std::string& path);
 
-// Creates an empty file with a fresh name beginning ".vz" in the folder
-// (dirFd, or the folder path when dirFd is AT_FDCWD-like -1) and returns it
-// opened for writing; *name receives its name within that folder.
-Fd CreateTemp(int dirFd, std::string* name, const std::string& folderForMessages);
+// Creates an empty file with a fresh name beginning ".vz" in a folder and
+// returns it opened for writing; *name receives its name within the folder.
+// The folder is dirFd, or when dirFd is -1 the folder at folderPath (which
+// otherwise only names the folder in messages).
+Fd CreateTemp(int dirFd, std::string* name, const std::string& folderPath);
 
 // The folder part of a path ("." for a bare name) and the last part.
 std::string FolderOf(const std::string& path);

@@ -251,7 +251,6 @@ void Reader::ReadCentralDirectory(const End& end)
             Bad("a central directory header is damaged");
         Entry entry;
         ZipHeader& hd = entry.header;
-        const std::uint16_t madeBy = Get16(h + 4);
         hd.Flags = Get16(h + 8);
         hd.Method = Get16(h + 10);
         hd.DosTime = Get16(h + 12);
@@ -261,7 +260,6 @@ void Reader::ReadCentralDirectory(const End& end)
         hd.UncompressedSize = Get32(h + 24);
         const std::uint16_t nameLen = Get16(h + 28), extraLen = Get16(h + 30), commentLen = Get16(h + 32);
         std::uint32_t disk = Get16(h + 34);
-        const std::uint32_t external = Get32(h + 38);
         entry.localOffset = Get32(h + 42);
         entry.rawName = in.Take(nameLen);
         const std::string extra = in.Take(extraLen);
@@ -277,11 +275,6 @@ void Reader::ReadCentralDirectory(const End& end)
         hd.Name = DecodeName(entry.rawName, hd.Flags, extra);
         const char last = hd.Name.back();
         entry.isFolder = last == '/' || last == '\\';
-        if ((madeBy >> 8) == kHostUnix) {
-            const std::uint32_t mode = external >> 16;
-            entry.isSymlink = (mode & 0170000) == 0120000;
-            entry.unixMode = mode & 07777;
-        }
         bool found = false;
         entry.modified = ExtendedMtime(extra, &found);
         if (!found)

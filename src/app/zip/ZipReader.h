@@ -20,8 +20,6 @@ struct Entry {
     std::uint64_t endOffset = 0;  // past the data and any data descriptor
     std::int64_t modified = 0;    // seconds since 1970
     bool isFolder = false;
-    bool isSymlink = false;
-    std::uint32_t unixMode = 0;  // permission bits when a Unix system wrote it
 };
 
 class Reader {

@@ -38,9 +38,10 @@ public:
     // (used to exercise those paths without 4 GiB of data).
     void SetForceZip64(bool force) { forceZip64_ = force; }
 
-    // A member is begun,
-    // its data appended in order, and ended with its checksum and sizes.
-    // A failure between Begin and End is undone with Rollback.
+    // A member is begun (its local header written with the sizes left open),
+    // its compressed data appended in order, and ended with its checksum and
+    // sizes, which are then filled into the local header. A failure between
+    // Begin and End is undone with Rollback, leaving the earlier members.
     ZipHeader Begin(const Source& source, const std::string& memberName, ZipMethod method);
     void Append(const void* data, std::size_t len);
     void End(std::uint32_t crc, std::uint64_t uncompressed, std::uint64_t compressed);
