@@ -162,7 +162,7 @@ public:
     Pipeline(zipwrite::Writer& writer, const std::vector<Job>& jobs, ZipMethod method,
              const zipwrite::Progress& progress)
         : writer_(writer), jobs_(jobs), method_(method), progress_(progress),
-          maxInFlight_(2 * zippool::Pool::Instance().Size() + 2)
+          maxChunks_(2 * zippool::Pool::Instance().Size() + 2)
     {
     }
 
@@ -176,11 +176,16 @@ public:
     void Run()
     {
         for (;;) {
-            while (inFlight_.size() < maxInFlight_ && !failed_ && Produce()) {
+            // Many small files may be in flight, but never more than a few
+            // chunks' worth of data.
+            while (inFlight_.size() < 16 * maxChunks_ && inFlightBytes_ < maxChunks_ * kChunk && !failed_ &&
+                   Produce()) {
             }
             if (inFlight_.empty())
                 return;
             Consume(inFlight_.front());
+            if (inFlight_.front().chunk)
+                inFlightBytes_ -= inFlight_.front().chunk->length;
             inFlight_.pop_front();
         }
     }
@@ -219,6 +224,7 @@ private:
             chunk->input.resize(got);
             chunk->length = got;
             reading_->read += got;
+            inFlightBytes_ += got;
             chunk->last = reading_->eof;
             if (chunk->deflate) {
                 chunk->dictionary = reading_->tail;
@@ -288,7 +294,8 @@ private:
     const std::vector<Job>& jobs_;
     ZipMethod method_;
     const zipwrite::Progress& progress_;
-    const std::size_t maxInFlight_;
+    const std::size_t maxChunks_;
+    std::size_t inFlightBytes_ = 0;
     std::deque<Pending> inFlight_;
     std::shared_ptr<Member> reading_;
     bool readingFirst_ = false;
