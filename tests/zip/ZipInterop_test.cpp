@@ -248,6 +248,9 @@ TEST(ZipInteropTheirs, PythonArchivesSeekableAndStreamed)
 TEST(ZipInteropNames, UnicodePathUtf8AndLegacyCodePage)
 {
     TempDir dir;
+    // A Chinese locale: names without the UTF-8 flag are read as GBK (code page 936).
+    const char* before = getenv("LC_ALL");
+    const std::string saved = before ? before : "";
     setenv("LC_ALL", "zh_CN.UTF-8", 1);
     const std::string gbk = "\x81\x5c.txt";          // 乗.txt in GBK: its trail byte is 0x5C
     const std::string gbkName = "\xd6\xd0\xce\xc4.txt";  // 中文.txt in GBK
@@ -272,7 +275,10 @@ TEST(ZipInteropNames, UnicodePathUtf8AndLegacyCodePage)
     WriteFile(dir / "n.zip", BuildZip({withField, badCrc, trail, macUtf8}));
 
     ZipArchive::ExtractZipFile(dir / "n.zip", dir / "out", {});
-    unsetenv("LC_ALL");
+    if (before)
+        setenv("LC_ALL", saved.c_str(), 1);
+    else
+        unsetenv("LC_ALL");
     EXPECT_EQ(Tree(dir / "out"), Sorted({"统一码.txt", "表.txt", "乗.txt", "苹果.txt"}));
     EXPECT_EQ(ReadFile(dir / "out/乗.txt"), "trail");
 }
