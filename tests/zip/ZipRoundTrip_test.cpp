@@ -177,6 +177,13 @@ TEST(ZipRoundTrip, FolderMembersAndReplacingEarlierFiles)
     ZipArchive::ExtractZipFile(dir / "z.zip", dir / "out", {});
     EXPECT_EQ(Tree(dir / "out"), (std::vector<std::string>{"dir/", "dir/f.txt", "top.txt"}));
     EXPECT_EQ(ReadFile(dir / "out/dir/f.txt"), "new");
+    // An empty member flagged deflate with no data bytes at all.
+    std::string empty = BuildZip({M("zero.txt", "")});
+    empty[8] = 8;
+    empty[FindOrFail(empty, std::string("PK\x01\x02", 4)) + 10] = 8;
+    WriteFile(dir / "zero.zip", empty);
+    ZipArchive::ExtractZipFile(dir / "zero.zip", dir / "out", {});
+    EXPECT_EQ(ReadFile(dir / "out/zero.txt"), "");
     // Only a folder member: the folder is made, no file.
     WriteFile(dir / "d.zip", BuildZip({M("only/", "")}));
     ZipArchive::ExtractZipFile(dir / "d.zip", dir / "out2", {});

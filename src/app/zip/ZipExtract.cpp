@@ -60,7 +60,9 @@ public:
             left -= n;
             return n;
         };
-        if (hd.Method == static_cast<std::uint16_t>(ZipMethod::Stored)) {
+        // An empty member may be flagged deflate with no data at all.
+        const bool emptyDeflate = hd.CompressedSize == 0 && hd.UncompressedSize == 0;
+        if (hd.Method == static_cast<std::uint16_t>(ZipMethod::Stored) || emptyDeflate) {
             while (left > 0) {
                 const std::size_t n = fill();
                 emit(in_.data(), n);
