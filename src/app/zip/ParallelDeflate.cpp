@@ -149,9 +149,30 @@ struct Member {
     uLong crc = 0;
 };
 
+// Chunks handed to one worker together, so that a tree of small files costs
+// few hand-overs.
+struct Batch {
+    std::vector<std::shared_ptr<Chunk>> chunks;
+    std::size_t bytes = 0;
+    std::shared_future<void> done;
+    bool submitted = false;
+
+    void Submit()
+    {
+        submitted = true;
+        auto work = std::make_shared<std::vector<std::shared_ptr<Chunk>>>(std::move(chunks));
+        done = zippool::Pool::Instance()
+                   .Submit([work] {
+                       for (const auto& chunk : *work)
+                           Work(*chunk);
+                   })
+                   .share();
+    }
+};
+
 struct Pending {
     std::shared_ptr<Chunk> chunk;
-    std::future<void> ready;
+    std::shared_ptr<Batch> batch;
     std::shared_ptr<Member> member;
     bool first = false;
     std::exception_ptr error;  // a read failure, raised when its turn comes
@@ -169,8 +190,8 @@ public:
     ~Pipeline()
     {
         for (Pending& p : inFlight_)
-            if (p.ready.valid())
-                p.ready.wait();
+            if (p.batch && p.batch->submitted)
+                p.batch->done.wait();
     }
 
     void Run()
@@ -183,6 +204,8 @@ public:
             }
             if (inFlight_.empty())
                 return;
+            if (inFlight_.front().batch && !inFlight_.front().batch->submitted)
+                SendBatch();
             Consume(inFlight_.front());
             if (inFlight_.front().chunk)
                 inFlightBytes_ -= inFlight_.front().chunk->length;
@@ -228,15 +251,22 @@ private:
             chunk->last = reading_->eof;
             if (chunk->deflate) {
                 chunk->dictionary = reading_->tail;
-                Remember(reading_->tail, chunk->input);
+                if (!chunk->last)
+                    Remember(reading_->tail, chunk->input);
             }
+            if (!batch_)
+                batch_ = std::make_shared<Batch>();
+            batch_->chunks.push_back(chunk);
+            batch_->bytes += got;
             Pending p;
             p.chunk = chunk;
+            p.batch = batch_;
             p.member = reading_;
             p.first = readingFirst_;
             readingFirst_ = false;
-            p.ready = zippool::Pool::Instance().Submit([chunk] { Work(*chunk); });
             inFlight_.push_back(std::move(p));
+            if (batch_->bytes >= kChunk || batch_->chunks.size() >= 32)
+                SendBatch();
         } catch (...) {
             Pending p;
             p.error = std::current_exception();
@@ -244,6 +274,13 @@ private:
             failed_ = true;
         }
         return !failed_;
+    }
+
+    void SendBatch()
+    {
+        if (batch_)
+            batch_->Submit();
+        batch_.reset();
     }
 
     static void Remember(std::string& tail, const std::vector<unsigned char>& input)
@@ -266,7 +303,7 @@ private:
         }
         Member& m = *p.member;
         try {
-            p.ready.get();
+            p.batch->done.get();
             if (p.first) {
                 m.header = writer_.Begin(m.source, m.name, method_);
                 m.crc = crc32(0L, Z_NULL, 0);
@@ -298,6 +335,7 @@ private:
     std::size_t inFlightBytes_ = 0;
     std::deque<Pending> inFlight_;
     std::shared_ptr<Member> reading_;
+    std::shared_ptr<Batch> batch_;  // still taking chunks
     bool readingFirst_ = false;
     std::size_t nextJob_ = 0;
     bool failed_ = false;
