@@ -74,13 +74,13 @@ protected:
     std::unique_ptr<Tfrm_main> w;
 };
 
-struct ButtonSpec {
+struct ButtonRow {
     const char* name;
     const char* caption;
     const char* hint;
 };
 
-const ButtonSpec kPage1[] = {
+const ButtonRow kPage1[] = {
     {"btn_AllSelect", "选取所有", ""},
     {"btn_CancelAllSelect", "全部非选", ""},
     {"btn_NotValue", "反选", ""},
@@ -94,7 +94,7 @@ const ButtonSpec kPage1[] = {
     {"btn_ChangeAllFileName", "批量更改文件夹名（含子文件夹）", ""},
     {"btn_Stop", "停止", ""},
 };
-const ButtonSpec kPage2[] = {
+const ButtonRow kPage2[] = {
     {"btn_SelectAll_2", "选取所有", ""},
     {"btn_UnSelectAll_2", "全部非选", ""},
     {"btn_NotValue_2", "反选", ""},
@@ -130,7 +130,7 @@ TEST_F(Window, FrameTitleSizeAndPages)
 
 TEST_F(Window, ButtonColumnsInOrderWithCaptionsHintsAndSize)
 {
-    for (const auto& [specs, group, count] :
+    for (const auto& [column, group, count] :
          {std::tuple{kPage1, "GroupBox5", 12}, std::tuple{kPage2, "GroupBox10", 10}}) {
         auto* box = Find<QGroupBox>(group);
         ASSERT_NE(box, nullptr);
@@ -140,13 +140,13 @@ TEST_F(Window, ButtonColumnsInOrderWithCaptionsHintsAndSize)
         EXPECT_EQ(box->width(), 273);
         int lastY = -1;
         for (int i = 0; i < count; ++i) {
-            auto* b = Find<QPushButton>(specs[i].name);
-            ASSERT_NE(b, nullptr) << specs[i].name;
+            auto* b = Find<QPushButton>(column[i].name);
+            ASSERT_NE(b, nullptr) << column[i].name;
             EXPECT_EQ(b->parentWidget(), box);
-            EXPECT_EQ(b->text(), QString::fromUtf8(specs[i].caption)) << specs[i].name;
-            EXPECT_EQ(b->toolTip(), QString::fromUtf8(specs[i].hint)) << specs[i].name;
+            EXPECT_EQ(b->text(), QString::fromUtf8(column[i].caption)) << column[i].name;
+            EXPECT_EQ(b->toolTip(), QString::fromUtf8(column[i].hint)) << column[i].name;
             EXPECT_EQ(b->size(), QSize(255, 25));
-            EXPECT_GT(b->y(), lastY) << specs[i].name << " out of order";
+            EXPECT_GT(b->y(), lastY) << column[i].name << " out of order";
             lastY = b->y();
         }
     }
