@@ -4,6 +4,7 @@
 // in the same run, each with TZ unset and with TZ set.
 //
 //   export_bench [work-folder] [zone]     (defaults: /tmp/velmora-export-bench, Europe/Berlin)
+#include "BenchTiming.h"
 #include "Dialogs.h"
 #include "un_Main.h"
 
@@ -22,19 +23,6 @@
 
 namespace {
 
-// Wall time depends on whatever else the machine runs; CPU time (user and
-// system) much less, so both are shown.
-struct Timing {
-    double wall = 0;
-    double cpu = 0;
-};
-
-double CpuSeconds(int who)
-{
-    rusage usage{};
-    ::getrusage(who, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 constexpr int kFolders = 1000;
 constexpr int kFilesPerFolder = 100;

@@ -6,6 +6,7 @@
 //   large: one 256 MiB file, half noise and half text.
 //
 //   zipbatch_bench [work-folder [small|large]]     (default: /tmp/velmora-zipbatch-bench, both)
+#include "BenchTiming.h"
 #include "Dialogs.h"
 #include "ZipArchive.h"
 #include "un_Main.h"
@@ -24,18 +25,6 @@
 
 namespace {
 
-// Wall time depends on whatever else the machine runs; CPU time much less.
-struct Timing {
-    double wall = 0;
-    double cpu = 0;
-};
-
-double CpuSeconds(int who)
-{
-    rusage usage{};
-    ::getrusage(who, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 Timing Time(int who, const std::function<void()>& work)
 {
