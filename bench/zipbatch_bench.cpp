@@ -139,7 +139,7 @@ int main(int argc, char** argv)
     const QString work = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/tmp/velmora-zipbatch-bench");
     MakeTrees(work);
     const QString only = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
-    for (const QString name : {QStringLiteral("small"), QStringLiteral("large")})
+    for (const QString& name : {QStringLiteral("small"), QStringLiteral("large")})
         if (only.isEmpty() || only == name)
             Compare(work, name);
     return 0;

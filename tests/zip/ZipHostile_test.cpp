@@ -1,6 +1,7 @@
 // Hostile and damaged archives are refused with a clear message before
 // anything of them is written; failures never leave partial or corrupt files.
 
+#include <map>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -291,4 +292,63 @@ TEST(ZipFailures, EarlierArchiveSurvivesAFailedCompression)
     EXPECT_EQ(WEXITSTATUS(status), 7);
     EXPECT_EQ(ReadFile(dir / "keep.zip"), earlier);
     EXPECT_EQ(Tree(dir.Path()), (std::vector<std::string>{"keep.zip", "src/", "src/a.txt", "src/big.bin"}));
+}
+
+// The fuzz target reads archives from memory; the memory reader must judge
+// every archive exactly as the file reader does, and extraction into memory
+// must keep to its cap.
+TEST(ZipInMemory, JudgesArchivesLikeTheFileReader)
+{
+    TempDir dir;
+    const std::string valid = ValidArchive(dir);
+    std::string shifted = valid;
+    shifted[shifted.size() - 6] = static_cast<char>(shifted[shifted.size() - 6] + 1);
+    std::string flipped = BuildZip({Named("a.txt", "stored text")});
+    flipped[FindOrFail(flipped, "stored text")] ^= 1;
+    const std::vector<std::string> archives = {
+        valid, valid.substr(0, valid.size() / 2), valid.substr(0, valid.size() - 1), shifted, flipped, "",
+        std::string(4096, '\0'), BuildZip({Named("good.txt"), Named("../evil.txt")}),
+        BuildZip({Named("d/x.txt", "deep"), Named("top.txt", std::string(70000, 'z'))})};
+    for (std::size_t i = 0; i < archives.size(); ++i) {
+        SCOPED_TRACE(i);
+        const std::string& bytes = archives[i];
+        WriteFile(dir / "f.zip", bytes);
+        std::map<std::string, std::string> fromFile, fromMemory;
+        std::string fileMessage = ErrorOf([&] {
+            ZipArchive a;
+            a.Open(dir / "f.zip", ZipMode::Read);
+            a.TestAll();
+            a.ExtractAll(dir / "out");
+            for (const std::string& rel : Tree(dir / "out"))
+                if (rel.back() != '/')
+                    fromFile[rel] = ReadFile(dir / ("out/" + rel));
+        });
+        for (std::size_t at; (at = fileMessage.find(dir / "f.zip")) != std::string::npos;)
+            fileMessage.replace(at, (dir / "f.zip").size(), "the archive in memory");
+        const std::string memoryMessage = ErrorOf([&] {
+            ZipArchive a;
+            a.OpenBuffer(bytes.data(), bytes.size());
+            a.ExtractToMemory(1 << 20, [&](const ZipHeader& h, const std::string& rel, std::string&& data) {
+                EXPECT_EQ(data.size(), h.UncompressedSize);
+                fromMemory[rel] = std::move(data);
+            });
+        });
+        EXPECT_EQ(memoryMessage, fileMessage);
+        EXPECT_EQ(fromMemory, fromFile);
+        std::filesystem::remove_all(dir / "out");
+    }
+}
+
+TEST(ZipInMemory, ExtractionStopsAtTheCap)
+{
+    const std::string bytes = BuildZip({Named("a.txt", std::string(600, 'a')), Named("b.txt", std::string(600, 'b'))});
+    ZipArchive a;
+    a.OpenBuffer(bytes.data(), bytes.size());
+    std::vector<std::string> seen;
+    const auto keep = [&](const ZipHeader&, const std::string& rel, std::string&&) { seen.push_back(rel); };
+    EXPECT_NE(ErrorOf([&] { a.ExtractToMemory(1000, keep); }).find("more data than 1000 bytes"), std::string::npos);
+    EXPECT_EQ(seen, std::vector<std::string>{"a.txt"});
+    seen.clear();
+    EXPECT_EQ(ErrorOf([&] { a.ExtractToMemory(1200, keep); }), "no error");
+    EXPECT_EQ(seen, (std::vector<std::string>{"a.txt", "b.txt"}));
 }

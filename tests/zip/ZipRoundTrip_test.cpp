@@ -309,6 +309,7 @@ TEST(ZipRoundTrip, IncompressibleChunksStoredRepeatedRandomStillCompressed)
     r.ExtractAll(dir / "out");
     EXPECT_EQ(ReadFile(dir / "out/random.bin"), random);
     EXPECT_EQ(ReadFile(dir / "out/repeated.bin"), repeated);
-    if (HaveTool("unzip"))
+    if (HaveTool("unzip")) {
         EXPECT_EQ(Shell("unzip -tq " + Quote(dir / "r.zip")), 0);
+    }
 }

@@ -56,6 +56,13 @@ void ZipArchive::Open(const std::string& archivePath, ZipMode mode)
     }
 }
 
+void ZipArchive::OpenBuffer(const void* data, std::size_t size)
+{
+    Close();
+    impl_->reader.OpenMemory(data, size, "the archive in memory");
+    impl_->reading = true;
+}
+
 void ZipArchive::Add(const std::string& sourcePath, const std::string& memberName, ZipMethod method)
 {
     if (!impl_->writer.IsOpen())
@@ -77,6 +84,15 @@ void ZipArchive::TestAll()
     if (!impl_->reader.IsOpen())
         throw ZipError("Can't test: no archive is open for reading");
     zipextract::TestAll(impl_->reader);
+}
+
+void ZipArchive::ExtractToMemory(
+    std::uint64_t cap,
+    const std::function<void(const ZipHeader& Header, const std::string& RelativePath, std::string&& Data)>& onMember)
+{
+    if (!impl_->reader.IsOpen())
+        throw ZipError("Can't extract: no archive is open for reading");
+    zipextract::ExtractToMemory(impl_->reader, cap, onMember);
 }
 
 std::vector<ZipHeader> ZipArchive::Headers() const

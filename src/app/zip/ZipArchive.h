@@ -2,6 +2,7 @@
 // ZIP archives as the PKWARE APPNOTE describes them, written and read on zlib.
 // Paths are UTF-8 byte strings. Every failure is a ZipError.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -40,6 +41,9 @@ public:
     ZipArchive& operator=(const ZipArchive&) = delete;
 
     void Open(const std::string& archivePath, ZipMode mode);
+    // Opens for reading an archive held in memory; the bytes must stay alive
+    // and unchanged until Close.
+    void OpenBuffer(const void* data, std::size_t size);
     void Add(const std::string& sourcePath, const std::string& memberName = {}, ZipMethod method = ZipMethod::Deflate);
     // Extracts every member of the archive opened for reading below targetFolder.
     void ExtractAll(const std::string& targetFolder);
@@ -59,6 +63,13 @@ public:
     // Inflates every member of the archive open for reading and checks its
     // size and CRC-32, writing nothing; throws ZipError on the first fault.
     void TestAll();
+    // Inflates every file member of the archive open for reading into memory
+    // after the same checks as ExtractAll, handing each to onMember with its
+    // relative path ("/" separated) in directory order. Throws ZipError when
+    // the members together would hold more than cap bytes.
+    void ExtractToMemory(std::uint64_t cap,
+                         const std::function<void(const ZipHeader& Header, const std::string& RelativePath,
+                                                  std::string&& Data)>& onMember);
     // Writes Zip64 fields for every member and the Zip64 end records even when
     // nothing needs them (applies to the next Open for writing).
     void SetForceZip64(bool force);

@@ -38,7 +38,7 @@ public:
     MemberDecoder() : in_(kInChunk), out_(kOutChunk) {}
 
     template <typename Sink, typename Report>
-    void Run(int fd, const zipread::Entry& e, Sink&& sink, Report&& report)
+    void Run(const zipio::Source& source, const zipread::Entry& e, Sink&& sink, Report&& report)
     {
         const ZipHeader& hd = e.header;
         std::uint64_t readPos = e.dataOffset;
@@ -55,7 +55,7 @@ public:
         };
         auto fill = [&]() {
             const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, in_.size()));
-            zipio::ReadExact(fd, readPos, in_.data(), n, "member data");
+            source.ReadExact(readPos, in_.data(), n, "member data");
             readPos += n;
             left -= n;
             return n;
@@ -234,8 +234,8 @@ void PlaceFile(int dir, const std::string& name, const std::string& fullPath, co
 // one in pieces written behind the inflating.
 class MemberWriter {
 public:
-    MemberWriter(int archiveFd, const std::string& target, const Progress& progress)
-        : archiveFd_(archiveFd), target_(target), progress_(progress), tree_(target),
+    MemberWriter(const zipio::Source& archive, const std::string& target, const Progress& progress)
+        : archive_(archive), target_(target), progress_(progress), tree_(target),
           pool_(zippool::Pool::Instance()), maxPending_(2 * pool_.Size() + 2)
     {
     }
@@ -287,7 +287,7 @@ private:
     void Small(const zipread::Entry& e, const Dir& dir, const std::string& name, const std::string& fullPath)
     {
         SmallFile file{dir, name, fullPath, {}, e.modified};
-        decoder_.Run(archiveFd_, e, [&](const char* p, std::size_t n) { file.data.append(p, n); },
+        decoder_.Run(archive_, e, [&](const char* p, std::size_t n) { file.data.append(p, n); },
                      Reporter(e, fullPath));
         batchBytes_ += file.data.size();
         batch_.push_back(std::move(file));
@@ -331,7 +331,7 @@ private:
                 piece = std::make_shared<std::string>();
             };
             decoder_.Run(
-                archiveFd_, e,
+                archive_, e,
                 [&](const char* p, std::size_t n) {
                     piece->append(p, n);
                     if (piece->size() >= kOutChunk)
@@ -366,7 +366,7 @@ private:
         }
     }
 
-    int archiveFd_;
+    const zipio::Source& archive_;
     std::string target_;
     const Progress& progress_;
     FolderTree tree_;
@@ -410,7 +410,7 @@ std::string SafeRelativePath(const std::string& memberName)
 void ExtractAll(const zipread::Reader& reader, const std::string& targetFolder, const Progress& progress)
 {
     const std::vector<Planned> plan = Plan(reader);
-    MemberWriter writer(reader.Fd(), targetFolder, progress);
+    MemberWriter writer(reader.Source(), targetFolder, progress);
     for (const Planned& item : plan) {
         if (item.entry->isFolder)
             writer.Folder(item.rel);
@@ -425,7 +425,27 @@ void TestAll(const zipread::Reader& reader)
     MemberDecoder decoder;
     for (const Planned& item : Plan(reader)) {
         if (!item.entry->isFolder)
-            decoder.Run(reader.Fd(), *item.entry, [](const char*, std::size_t) {}, [](std::uint64_t) {});
+            decoder.Run(reader.Source(), *item.entry, [](const char*, std::size_t) {}, [](std::uint64_t) {});
+    }
+}
+
+void ExtractToMemory(const zipread::Reader& reader, std::uint64_t cap, const MemberSink& onMember)
+{
+    MemberDecoder decoder;
+    std::uint64_t total = 0;
+    for (const Planned& item : Plan(reader)) {
+        if (item.entry->isFolder)
+            continue;
+        const ZipHeader& hd = item.entry->header;
+        // The decoder never yields more than the declared size, so checking
+        // the declared sizes keeps the whole extraction under the cap.
+        if (hd.UncompressedSize > cap - total)
+            throw ZipError("The archive holds more data than " + std::to_string(cap) + " bytes");
+        total += hd.UncompressedSize;
+        std::string data;
+        decoder.Run(reader.Source(), *item.entry, [&](const char* p, std::size_t n) { data.append(p, n); },
+                    [](std::uint64_t) {});
+        onMember(hd, item.rel, std::move(data));
     }
 }
 

@@ -24,7 +24,14 @@ std::string ErrnoText(int err)
     return std::strerror(err);
 }
 
-void ReadExact(int fd, std::uint64_t offset, void* buf, std::size_t len, const char* what)
+namespace {
+
+[[noreturn]] void PastTheEnd(const char* what)
+{
+    throw ZipError(std::string("Not a readable ZIP archive: ") + what + " lies past the end of the file");
+}
+
+void ReadExactFromFile(int fd, std::uint64_t offset, void* buf, std::size_t len, const char* what)
 {
     auto* out = static_cast<char*>(buf);
     while (len > 0) {
@@ -34,11 +41,48 @@ void ReadExact(int fd, std::uint64_t offset, void* buf, std::size_t len, const c
         if (n < 0)
             throw ZipError(std::string("Can't read the archive: ") + ErrnoText(errno));
         if (n == 0)
-            throw ZipError(std::string("Not a readable ZIP archive: ") + what + " lies past the end of the file");
+            PastTheEnd(what);
         out += n;
         len -= static_cast<std::size_t>(n);
         offset += static_cast<std::uint64_t>(n);
     }
+}
+
+}  // namespace
+
+void Source::OpenFile(Fd fd, std::uint64_t size)
+{
+    Reset();
+    fd_ = std::move(fd);
+    size_ = size;
+}
+
+void Source::OpenMemory(const void* data, std::size_t size)
+{
+    Reset();
+    data_ = static_cast<const unsigned char*>(data);
+    memory_ = true;
+    size_ = size;
+}
+
+void Source::Reset()
+{
+    fd_.Reset();
+    data_ = nullptr;
+    memory_ = false;
+    size_ = 0;
+}
+
+void Source::ReadExact(std::uint64_t offset, void* buf, std::size_t len, const char* what) const
+{
+    if (!memory_) {
+        ReadExactFromFile(fd_.Get(), offset, buf, len, what);
+        return;
+    }
+    if (offset > size_ || len > size_ - offset)
+        PastTheEnd(what);
+    if (len > 0)
+        std::memcpy(buf, data_ + offset, len);
 }
 
 std::size_t ReadSome(int fd, void* buf, std::size_t len, const std::string& path)

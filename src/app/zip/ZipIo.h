@@ -42,8 +42,25 @@ private:
 // The system's text for errno.
 std::string ErrnoText(int err);
 
-// Reads exactly len bytes at offset, else throws ZipError with "what".
-void ReadExact(int fd, std::uint64_t offset, void* buf, std::size_t len, const char* what);
+// Where an archive's bytes come from: a file opened for reading, or bytes in
+// memory that the caller keeps alive and unchanged while the source is used.
+class Source {
+public:
+    void OpenFile(Fd fd, std::uint64_t size);
+    void OpenMemory(const void* data, std::size_t size);
+    void Reset();
+    bool Valid() const { return fd_.Valid() || memory_; }
+    std::uint64_t Size() const { return size_; }
+    // Reads exactly len bytes at offset, else throws ZipError with "what".
+    void ReadExact(std::uint64_t offset, void* buf, std::size_t len, const char* what) const;
+
+private:
+    Fd fd_;
+    const unsigned char* data_ = nullptr;
+    bool memory_ = false;
+    std::uint64_t size_ = 0;
+};
+
 // Reads up to len bytes from the current position; returns 0 at end of file.
 std::size_t ReadSome(int fd, void* buf, std::size_t len, const std::string& path);
 // Writes all bytes at the current position.

@@ -29,7 +29,10 @@ const unsigned char* U(const std::string& s, std::size_t pos = 0)
 // that no buffer is ever sized from a count or size in the file.
 class CentralStream {
 public:
-    CentralStream(int fd, std::uint64_t begin, std::uint64_t end) : fd_(fd), pos_(begin), end_(end) {}
+    CentralStream(const zipio::Source& source, std::uint64_t begin, std::uint64_t end)
+        : source_(source), pos_(begin), end_(end)
+    {
+    }
 
     // The next n bytes (n is at most a fixed header plus three 16-bit lengths).
     std::string Take(std::size_t n)
@@ -44,7 +47,7 @@ public:
                 std::min<std::uint64_t>(end_ - windowEnd, std::max<std::size_t>(n, 1 << 16)));
             const std::size_t old = window_.size();
             window_.resize(old + want);
-            zipio::ReadExact(fd_, windowEnd, window_.data() + old, want, "the central directory");
+            source_.ReadExact(windowEnd, window_.data() + old, want, "the central directory");
         }
         std::string out = window_.substr(used_, n);
         used_ += n;
@@ -54,7 +57,7 @@ public:
     std::uint64_t Position() const { return pos_; }
 
 private:
-    int fd_;
+    const zipio::Source& source_;
     std::uint64_t pos_;
     std::uint64_t end_;
     std::string window_;
@@ -152,14 +155,25 @@ void Reader::Open(const std::string& path)
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         throw ZipError("Can't open " + path + ": " + zipio::ErrnoText(errno));
-    fd_ = zipio::Fd(fd);
-    path_ = path;
+    zipio::Fd owned(fd);
     struct stat st{};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        Close();
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         throw ZipError("Not a readable ZIP archive: " + path + " is not a file");
-    }
-    size_ = static_cast<std::uint64_t>(st.st_size);
+    source_.OpenFile(std::move(owned), static_cast<std::uint64_t>(st.st_size));
+    path_ = path;
+    Load();
+}
+
+void Reader::OpenMemory(const void* data, std::size_t size, const std::string& name)
+{
+    Close();
+    source_.OpenMemory(data, size);
+    path_ = name;
+    Load();
+}
+
+void Reader::Load()
+{
     try {
         const End end = ReadEnd();
         ReadCentralDirectory(end);
@@ -174,20 +188,19 @@ void Reader::Open(const std::string& path)
 
 void Reader::Close()
 {
-    fd_.Reset();
+    source_.Reset();
     entries_.clear();
-    size_ = 0;
 }
 
 Reader::End Reader::ReadEnd()
 {
-    if (size_ < kEndLen)
+    if (source_.Size() < kEndLen)
         Bad("the file is too short");
     // The end record sits in the last 22 bytes plus at most a 64 KiB comment.
-    const std::size_t tailLen = static_cast<std::size_t>(std::min<std::uint64_t>(size_, kEndLen + kMaxCommentLen));
-    const std::uint64_t tailStart = size_ - tailLen;
+    const std::size_t tailLen = static_cast<std::size_t>(std::min<std::uint64_t>(source_.Size(), kEndLen + kMaxCommentLen));
+    const std::uint64_t tailStart = source_.Size() - tailLen;
     std::string tail(tailLen, '\0');
-    zipio::ReadExact(fd_.Get(), tailStart, tail.data(), tailLen, "the end record");
+    source_.ReadExact(tailStart, tail.data(), tailLen, "the end record");
     std::size_t at = std::string::npos;
     for (std::size_t i = tailLen - kEndLen + 1; i-- > 0;) {
         if (Get32(U(tail, i)) == kEndSig && i + kEndLen + Get16(U(tail, i + 20)) <= tailLen) {
@@ -209,7 +222,7 @@ Reader::End Reader::ReadEnd()
 
     if (endPos >= kLocator64Len) {
         unsigned char loc[kLocator64Len];
-        zipio::ReadExact(fd_.Get(), endPos - kLocator64Len, loc, sizeof loc, "the Zip64 locator");
+        source_.ReadExact(endPos - kLocator64Len, loc, sizeof loc, "the Zip64 locator");
         if (Get32(loc) == kLocator64Sig) {
             const std::uint64_t recPos = Get64(loc + 8);
             if (Get32(loc + 4) != 0 || Get32(loc + 16) > 1)
@@ -217,7 +230,7 @@ Reader::End Reader::ReadEnd()
             if (recPos > endPos - kLocator64Len || endPos - kLocator64Len - recPos < kEnd64Len)
                 Bad("the Zip64 end record lies outside the file");
             unsigned char rec[kEnd64Len];
-            zipio::ReadExact(fd_.Get(), recPos, rec, sizeof rec, "the Zip64 end record");
+            source_.ReadExact(recPos, rec, sizeof rec, "the Zip64 end record");
             if (Get32(rec) != kEnd64Sig)
                 Bad("the Zip64 end record is missing");
             disk = Get32(rec + 16);
@@ -243,7 +256,7 @@ void Reader::ReadCentralDirectory(const End& end)
     entries_.clear();
     // The count is only a claim: the list grows as headers prove real.
     entries_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(end.count, 4096)));
-    CentralStream in(fd_.Get(), end.cdOffset, end.cdEnd);
+    CentralStream in(source_, end.cdOffset, end.cdEnd);
     for (std::uint64_t i = 0; i < end.count; ++i) {
         const std::string fixed = in.Take(kCentralLen);
         const unsigned char* h = U(fixed);
@@ -297,7 +310,7 @@ void Reader::CheckLocalHeader(Entry& entry, std::uint64_t limit)
     std::string head(static_cast<std::size_t>(std::min<std::uint64_t>(limit - entry.localOffset,
                                                                        kLocalLen + entry.rawName.size() + 256)),
                      '\0');
-    zipio::ReadExact(fd_.Get(), entry.localOffset, head.data(), head.size(), "a local header");
+    source_.ReadExact(entry.localOffset, head.data(), head.size(), "a local header");
     const unsigned char* h = U(head);
     if (Get32(h) != kLocalSig)
         Bad("the local header of " + hd.Name + " is missing");
@@ -310,7 +323,7 @@ void Reader::CheckLocalHeader(Entry& entry, std::uint64_t limit)
     if (head.size() < kLocalLen + varLen) {
         const std::size_t have = head.size();
         head.resize(kLocalLen + varLen);
-        zipio::ReadExact(fd_.Get(), entry.localOffset + have, head.data() + have, head.size() - have,
+        source_.ReadExact(entry.localOffset + have, head.data() + have, head.size() - have,
                          "a local header");
         h = U(head);
     }
@@ -344,7 +357,7 @@ void Reader::CheckDescriptor(Entry& entry, bool zip64, std::uint64_t limit)
     const ZipHeader& hd = entry.header;
     unsigned char d[24] = {};
     const std::size_t avail = static_cast<std::size_t>(std::min<std::uint64_t>(24, limit - entry.endOffset));
-    zipio::ReadExact(fd_.Get(), entry.endOffset, d, avail, "a data descriptor");
+    source_.ReadExact(entry.endOffset, d, avail, "a data descriptor");
     // The descriptor may or may not start with its signature, and holds 8-byte
     // sizes for Zip64 members; take the layout whose values match.
     for (const bool sig : {true, false}) {

@@ -26,9 +26,12 @@ class Reader {
 public:
     // Opens and checks the archive; throws ZipError when it is no readable ZIP archive.
     void Open(const std::string& path);
+    // The same for an archive held in memory; the bytes must stay alive and
+    // unchanged until Close. name stands for the archive in messages.
+    void OpenMemory(const void* data, std::size_t size, const std::string& name);
     void Close();
-    bool IsOpen() const { return fd_.Valid(); }
-    int Fd() const { return fd_.Get(); }
+    bool IsOpen() const { return source_.Valid(); }
+    const zipio::Source& Source() const { return source_; }
     const std::string& Path() const { return path_; }
     const std::vector<Entry>& Entries() const { return entries_; }
 
@@ -44,10 +47,10 @@ private:
     void CheckLocalHeader(Entry& entry, std::uint64_t limit);
     void CheckDescriptor(Entry& entry, bool zip64, std::uint64_t limit);
     void CheckOverlaps(std::uint64_t limit) const;
+    void Load();
 
-    zipio::Fd fd_;
+    zipio::Source source_;
     std::string path_;
-    std::uint64_t size_ = 0;
     std::vector<Entry> entries_;
 };
 
