@@ -86,9 +86,7 @@ void ZipArchive::TestAll()
     zipextract::TestAll(impl_->reader);
 }
 
-void ZipArchive::ExtractToMemory(
-    std::uint64_t cap,
-    const std::function<void(const ZipHeader& Header, const std::string& RelativePath, std::string&& Data)>& onMember)
+void ZipArchive::ExtractToMemory(std::uint64_t cap, const ZipMemberSink& onMember)
 {
     if (!impl_->reader.IsOpen())
         throw ZipError("Can't extract: no archive is open for reading");

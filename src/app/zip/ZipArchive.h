@@ -33,6 +33,10 @@ class ZipArchive;
 using ZipProgress = std::function<void(ZipArchive* Sender, const std::string& FileName, const ZipHeader& Header,
                                        std::int64_t Position)>;
 
+// Receives one member inflated into memory, with its relative path ("/" separated).
+using ZipMemberSink =
+    std::function<void(const ZipHeader& Header, const std::string& RelativePath, std::string&& Data)>;
+
 class ZipArchive {
 public:
     explicit ZipArchive(ZipProgress onProgress = {});
@@ -64,12 +68,10 @@ public:
     // size and CRC-32, writing nothing; throws ZipError on the first fault.
     void TestAll();
     // Inflates every file member of the archive open for reading into memory
-    // after the same checks as ExtractAll, handing each to onMember with its
-    // relative path ("/" separated) in directory order. Throws ZipError when
-    // the members together would hold more than cap bytes.
-    void ExtractToMemory(std::uint64_t cap,
-                         const std::function<void(const ZipHeader& Header, const std::string& RelativePath,
-                                                  std::string&& Data)>& onMember);
+    // after the same checks as ExtractAll, handing each to onMember in
+    // directory order. Throws ZipError when the members together would hold
+    // more than cap bytes.
+    void ExtractToMemory(std::uint64_t cap, const ZipMemberSink& onMember);
     // Writes Zip64 fields for every member and the Zip64 end records even when
     // nothing needs them (applies to the next Open for writing).
     void SetForceZip64(bool force);

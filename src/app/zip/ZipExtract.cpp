@@ -429,7 +429,7 @@ void TestAll(const zipread::Reader& reader)
     }
 }
 
-void ExtractToMemory(const zipread::Reader& reader, std::uint64_t cap, const MemberSink& onMember)
+void ExtractToMemory(const zipread::Reader& reader, std::uint64_t cap, const ZipMemberSink& onMember)
 {
     MemberDecoder decoder;
     std::uint64_t total = 0;

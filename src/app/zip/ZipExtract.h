@@ -28,11 +28,9 @@ void ExtractAll(const zipread::Reader& reader, const std::string& targetFolder, 
 // Inflates or copies every member and checks it, writing nothing.
 void TestAll(const zipread::Reader& reader);
 
-using MemberSink = std::function<void(const ZipHeader& header, const std::string& relativePath, std::string&& data)>;
-
 // Checks the archive as ExtractAll does, then inflates every file member into
 // memory and hands it to onMember in directory order. Fails with ZipError,
 // before inflating anything more, when the members together would pass cap bytes.
-void ExtractToMemory(const zipread::Reader& reader, std::uint64_t cap, const MemberSink& onMember);
+void ExtractToMemory(const zipread::Reader& reader, std::uint64_t cap, const ZipMemberSink& onMember);
 
 }  // namespace zipextract

@@ -197,8 +197,9 @@ Reader::End Reader::ReadEnd()
     if (source_.Size() < kEndLen)
         Bad("the file is too short");
     // The end record sits in the last 22 bytes plus at most a 64 KiB comment.
-    const std::size_t tailLen = static_cast<std::size_t>(std::min<std::uint64_t>(source_.Size(), kEndLen + kMaxCommentLen));
-    const std::uint64_t tailStart = source_.Size() - tailLen;
+    const std::uint64_t size = source_.Size();
+    const std::size_t tailLen = static_cast<std::size_t>(std::min<std::uint64_t>(size, kEndLen + kMaxCommentLen));
+    const std::uint64_t tailStart = size - tailLen;
     std::string tail(tailLen, '\0');
     source_.ReadExact(tailStart, tail.data(), tailLen, "the end record");
     std::size_t at = std::string::npos;
