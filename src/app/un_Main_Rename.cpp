@@ -2,7 +2,7 @@
 // renamed by the rule the user gives in the rule dialog.
 #include "un_Main.h"
 
-#include "FileRename.h"
+#include "RenameJournal.h"
 #include "ProgressBar.h"
 #include "Pump.h"
 #include "RuleLanguage.h"
@@ -38,20 +38,9 @@ std::unique_ptr<Tfrm_Rule> ShowRuleDialog(Tfrm_main& w)
     return dlg;
 }
 
-// A refused rename ends the batch with the system's reason.
-void Rename(const QString& oldPath, const QString& newPath)
+RenameRule RuleOf(const Tfrm_Rule& dlg)
 {
-    if (const auto reason = RenameNoReplace(oldPath, newPath))
-        throw std::runtime_error((QStringLiteral("更改文件：") + oldPath + QStringLiteral("的名称发生错误，错误原因:")
-                                  + *reason)
-                                     .toStdString());
-}
-
-QString NewPath(const Tfrm_Rule& dlg, const QString& path, int k)
-{
-    if (dlg.ChangeType == 1)
-        return NumberedPath(path, dlg.outstrRule, k);
-    return ReplacedPath(path, dlg.oldstr, dlg.replacestr, dlg.replaceType);
+    return {dlg.ChangeType, dlg.outstrRule, dlg.oldstr, dlg.replacestr, dlg.replaceType};
 }
 
 // Runs a batch; when it fails, page 1 is reloaded so the lists show the names
@@ -95,13 +84,11 @@ void Tfrm_main::btn_ChangeAllFileNameClick()
     ReloadingOnFailure(*this, dlg, [&] {
         const QStringList files = GetAllFiles(edt_Folder->text());
         ProgressBar->SetMax(files.size());
-        const int type = dlg->ChangeType;
-        for (int i = 0; (type == 1 || type == 2) && i < files.size(); ++i) {
+        const bool replacing = dlg->ChangeType == 2;
+        RunRenamePlan(PlanRenames(files, RuleOf(*dlg)), edt_Folder->text(), [&](int i) {
             const QString& path = files[i];
-            if (type == 2)
+            if (replacing) {
                 ProgressBar->SetPosition(i + 1);
-            Rename(path, NewPath(*dlg, path, i));
-            if (type == 2) {
                 StaticText1->setText(kChanging + BareFileName(path));
             } else if (path != CurrentFile) {
                 StaticText1->setText(kChanging + BareFileName(path));
@@ -109,9 +96,8 @@ void Tfrm_main::btn_ChangeAllFileNameClick()
                 ProgressBar->SetPosition(i + 1);
             }
             PumpMessages();
-            if (StopFlag != 0)
-                break;
-        }
+            return StopFlag == 0;
+        });
     });
     dlg.reset();
     edt_FolderChange();
@@ -131,16 +117,12 @@ void Tfrm_main::btn_ChangeSelectedNameClick()
         ProgressBar->SetPosition(0);
         ProgressBar->SetMax(checked.size());
         ReloadingOnFailure(*this, dlg, [&] {
-            const int type = dlg->ChangeType;
-            for (int k = 1; (type == 1 || type == 2) && k <= checked.size(); ++k) {
-                const QString& path = checked[k - 1];
-                ProgressBar->SetPosition(k);
-                Rename(path, NewPath(*dlg, path, k - 1));
-                StaticText1->setText(kChanging + BareFileName(path));
+            RunRenamePlan(PlanRenames(checked, RuleOf(*dlg)), edt_Folder->text(), [&](int i) {
+                ProgressBar->SetPosition(i + 1);
+                StaticText1->setText(kChanging + BareFileName(checked[i]));
                 PumpMessages();
-                if (StopFlag != 0)
-                    break;
-            }
+                return StopFlag == 0;
+            });
         });
         dlg.reset();
         StaticText1->setText(kSelectedDone);

@@ -9,6 +9,7 @@
 #include "un_Rule.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -193,21 +194,34 @@ TEST_F(RenameBatch, CheckedFilesWriteTheirCompletionTextAndProgress)
     ExpectBatchEnded();
 }
 
-TEST_F(RenameBatch, ACollisionEndsTheBatchAndKeepsEarlierRenames)
+TEST_F(RenameBatch, ACollisionFoundBeforeTheFirstRenameRenamesNothing)
 {
-    // Step 0 gives every file the same name: the second rename is refused.
+    // Step 0 gives every file the same name: the second rename would be refused.
     Files({"a.txt", "b.txt", "c.txt"});
     OpenFolder(dir.path());
     Numbered("n[1][0]");
     w.btn_ChangeAllFileName->click();
 
-    EXPECT_EQ(RelativeFiles(dir.path()), (QStringList{"b.txt", "c.txt", "n1.txt"}));
-    EXPECT_EQ(ReadFile(P("n1.txt")), "a.txt");
+    EXPECT_EQ(RelativeFiles(dir.path()), (QStringList{"a.txt", "b.txt", "c.txt"}));
     ASSERT_EQ(boxes.shown.size(), 1u);
     EXPECT_EQ(boxes.shown[0].kind, ShownBox::Error);
     EXPECT_EQ(boxes.shown[0].caption, ApplicationTitle());
     EXPECT_EQ(boxes.shown[0].text, RenameFailure(P("b.txt"), EEXIST));
-    EXPECT_EQ(ListedFiles(), (QStringList{P("b.txt"), P("c.txt"), P("n1.txt")}));  // reloaded
+    EXPECT_EQ(ListedFiles(), (QStringList{P("a.txt"), P("b.txt"), P("c.txt")}));  // reloaded
+    ExpectBatchEnded();
+}
+
+// A refusal that shows only while renaming still ends the batch at that file.
+TEST_F(RenameBatch, AFileThatVanishesMidBatchEndsItAndKeepsEarlierRenames)
+{
+    Files({"a.txt", "b.txt", "c.txt"});
+    OpenFolder(dir.path());
+    SetPumpHook([&] { QFile::remove(P("b.txt")); });
+    Numbered("n[1][1]");
+    w.btn_ChangeAllFileName->click();
+    SetPumpHook({});
+    EXPECT_EQ(RelativeFiles(dir.path()), (QStringList{"c.txt", "n1.txt"}));
+    EXPECT_EQ(boxes.Texts(ShownBox::Error), QStringList{RenameFailure(P("b.txt"), ENOENT)});
     ExpectBatchEnded();
 }
 

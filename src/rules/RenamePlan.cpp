@@ -1,0 +1,97 @@
+#include "RenamePlan.h"
+
+#include "folder_services.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <exception>
+#include <set>
+#include <string>
+#include <sys/stat.h>
+
+namespace {
+
+QString ErrorText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// The names the replay has freed or taken so far; any other name is as the disk has it.
+class NameReplay {
+public:
+    bool Exists(const std::string& path) const
+    {
+        if (taken_.count(path))
+            return true;
+        if (freed_.count(path))
+            return false;
+        struct stat st;
+        return ::lstat(path.c_str(), &st) == 0;
+    }
+    void Move(const std::string& from, const std::string& to)
+    {
+        taken_.erase(from);
+        freed_.insert(from);
+        freed_.erase(to);
+        taken_.insert(to);
+    }
+
+private:
+    std::set<std::string> taken_;
+    std::set<std::string> freed_;
+};
+
+}  // namespace
+
+RenamePlan PlanRenames(const QStringList& files, const RenameRule& rule)
+{
+    RenamePlan plan;
+    if (rule.changeType != 1 && rule.changeType != 2)
+        return plan;
+    plan.reserve(static_cast<std::size_t>(files.size()));
+    for (int k = 0; k < files.size(); ++k) {
+        const QString& path = files[k];
+        plan.push_back({path, rule.changeType == 1
+                                  ? NumberedPath(path, rule.numbered, k)
+                                  : ReplacedPath(path, rule.oldstr, rule.replacestr, rule.replaceType)});
+    }
+    return plan;
+}
+
+QString RenameFailureMessage(const QString& oldPath, const QString& reason)
+{
+    return QStringLiteral("更改文件：") + oldPath + QStringLiteral("的名称发生错误，错误原因:") + reason;
+}
+
+std::optional<PlanFault> CheckRenamePlan(const RenamePlan& plan)
+{
+    NameReplay names;
+    for (std::size_t i = 0; i < plan.size(); ++i) {
+        const RenameStep& step = plan[i];
+        if (step.oldPath == step.newPath)
+            continue;
+        std::string from, to;
+        try {
+            from = EncodePath(step.oldPath);
+            to = EncodePath(step.newPath);
+        } catch (const std::exception& e) {
+            return PlanFault{i, QString::fromUtf8(e.what())};
+        }
+        if (!names.Exists(from))
+            return PlanFault{i, ErrorText(ENOENT)};
+        if (names.Exists(to))
+            return PlanFault{i, ErrorText(EEXIST)};
+        if (to.size() - to.rfind('/') - 1 > NAME_MAX)  // a long prefix times a long name
+            return PlanFault{i, ErrorText(ENAMETOOLONG)};
+        names.Move(from, to);
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> PlanFailure(const RenamePlan& plan)
+{
+    if (const auto fault = CheckRenamePlan(plan))
+        return RenameFailureMessage(plan[fault->index].oldPath, fault->reason);
+    return std::nullopt;
+}

@@ -1,0 +1,184 @@
+// The rename batch as data: the check that refuses a batch before anything
+// moves, the journal of what a batch renamed, and the undo of it.
+#include "RenameJournal.h"
+#include "TestUtil.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <cerrno>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using testutil::ReadFile;
+using testutil::RelativeFiles;
+using testutil::WriteFile;
+
+namespace {
+
+QString Strerror(int e) { return QString::fromLocal8Bit(std::strerror(e)); }
+
+class RenameUnit : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString journal = dir.filePath("state/velmora/rename-journal");
+
+    QString base = dir.path();  // where P() puts files; a case of a table may move it
+    QString P(const QString& rel) const { return base + "/" + rel; }
+    // Each file holds its own name, so a move shows in the bytes.
+    void Files(const QStringList& rels)
+    {
+        for (const QString& rel : rels)
+            WriteFile(P(rel), rel.toUtf8());
+    }
+    using Steps = std::vector<std::pair<QString, QString>>;
+    RenamePlan Plan(const Steps& steps) const
+    {
+        RenamePlan plan;
+        for (const auto& [from, to] : steps)
+            plan.push_back({P(from), P(to)});
+        return plan;
+    }
+};
+
+// Each case: files on disk, the plan, and which step the check refuses with which error.
+TEST_F(RenameUnit, TheCheckReplaysTheBatchInOrder)
+{
+    struct Case {
+        const char* what;
+        QStringList files;
+        Steps steps;
+        int faultyStep;  // -1: sound
+        int error;
+    };
+    const Case cases[] = {
+        {"two new names alike", {"a.txt", "b.txt"}, {{"a.txt", "n.txt"}, {"b.txt", "n.txt"}}, 1, EEXIST},
+        {"a name outside the batch", {"a.txt", "keep.txt"}, {{"a.txt", "keep.txt"}}, 0, EEXIST},
+        {"a name the batch frees only later", {"1.txt", "2.txt"}, {{"1.txt", "2.txt"}, {"2.txt", "3.txt"}}, 0,
+         EEXIST},
+        {"a name freed earlier", {"1.txt", "2.txt"}, {{"2.txt", "3.txt"}, {"1.txt", "2.txt"}}, -1, 0},
+        {"a file gone", {"a.txt"}, {{"a.txt", "b.txt"}, {"gone.txt", "c.txt"}}, 1, ENOENT},
+        {"a file renamed twice", {"a.txt"}, {{"a.txt", "b.txt"}, {"a.txt", "c.txt"}}, 1, ENOENT},
+        {"a name kept", {"a.txt", "b.txt"}, {{"a.txt", "a.txt"}, {"b.txt", "c.txt"}}, -1, 0},
+        {"a dangling link takes its name", {"a.txt"}, {{"a.txt", "link"}}, 0, EEXIST},
+        {"a name too long", {"a.txt"}, {{"a.txt", QString(256, 'x')}}, 0, ENAMETOOLONG},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        base = dir.filePath(QString::number(++n));
+        Files(c.files);
+        ASSERT_EQ(::symlink("nowhere", QFile::encodeName(P("link")).constData()), 0);
+        const RenamePlan plan = Plan(c.steps);
+        const auto fault = CheckRenamePlan(plan);
+        if (c.faultyStep < 0) {
+            EXPECT_EQ(fault, std::nullopt) << c.what;
+            continue;
+        }
+        ASSERT_TRUE(fault) << c.what;
+        EXPECT_EQ(fault->index, std::size_t(c.faultyStep)) << c.what;
+        EXPECT_EQ(fault->reason, Strerror(c.error)) << c.what;
+        EXPECT_EQ(PlanFailure(plan), RenameFailureMessage(plan[c.faultyStep].oldPath, Strerror(c.error))) << c.what;
+    }
+}
+
+// A refused plan renames nothing; a sound one renames all and journals it.
+TEST_F(RenameUnit, ABatchIsRefusedWholeOrRunWhole)
+{
+    Files({"a.txt", "b.txt", "c.txt"});
+    const RenamePlan clash = Plan({{"a.txt", "n1.txt"}, {"b.txt", "n1.txt"}, {"c.txt", "n2.txt"}});
+    EXPECT_THROW(RunRenamePlan(clash, dir.path(), {}, journal), std::runtime_error);
+    EXPECT_EQ(RelativeFiles(dir.path()), (QStringList{"a.txt", "b.txt", "c.txt"}));
+    EXPECT_EQ(LoadRenameJournal(journal), std::nullopt);
+
+    const RenamePlan plan = Plan({{"a.txt", "n1.txt"}, {"b.txt", "b.txt"}, {"c.txt", "n2.txt"}});
+    RunRenamePlan(plan, dir.path(), {}, journal);
+    EXPECT_EQ(RelativeFiles(dir.path()).filter(".txt"), (QStringList{"b.txt", "n1.txt", "n2.txt"}));
+    const auto last = LoadRenameJournal(journal);
+    ASSERT_TRUE(last);
+    EXPECT_EQ(last->folder, dir.path());
+    EXPECT_EQ(last->renames, (std::vector<RenameStep>{plan[0], plan[2]}));  // the kept name is no rename
+}
+
+// Stopped halfway, or ended by a file that vanished after the check: what was
+// renamed is journalled all the same; a batch that renamed nothing keeps the old journal.
+TEST_F(RenameUnit, TheJournalHoldsWhatWasRenamedHoweverTheBatchEnds)
+{
+    Files({"a", "b", "c"});
+    RunRenamePlan(Plan({{"a", "a1"}, {"b", "b1"}, {"c", "c1"}}), dir.path(), [](int i) { return i < 1; }, journal);
+    EXPECT_EQ(LoadRenameJournal(journal)->renames, Plan({{"a", "a1"}, {"b", "b1"}}));
+
+    const auto vanish = [&](int i) {
+        if (i == 0)
+            QFile::remove(P("c"));
+        return true;
+    };
+    EXPECT_THROW(RunRenamePlan(Plan({{"a1", "a2"}, {"c", "c2"}}), dir.path(), vanish, journal), std::runtime_error);
+    EXPECT_EQ(LoadRenameJournal(journal)->renames, Plan({{"a1", "a2"}}));
+
+    RunRenamePlan(Plan({{"a2", "a2"}}), dir.path(), {}, journal);
+    EXPECT_EQ(LoadRenameJournal(journal)->renames, Plan({{"a1", "a2"}}));
+}
+
+// Names with spaces, line breaks and bytes that are not UTF-8 come back exactly.
+TEST_F(RenameUnit, TheJournalKeepsAnyNameAndIsReplacedWhole)
+{
+    const QString odd = QFile::decodeName(QByteArray("gbk-\xc4\xe3\xba\xc3 x\ny.txt"));
+    RenameJournalContents contents{P("文件夹 one"), {{P("a b"), P(odd)}, {P("%20"), P("新 名")}}};
+    SaveRenameJournal(contents, journal);
+    const auto back = LoadRenameJournal(journal);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->folder, contents.folder);
+    EXPECT_EQ(back->renames, contents.renames);
+    EXPECT_EQ(QDir(dir.filePath("state/velmora")).entryList(QDir::Files), QStringList{"rename-journal"});
+    struct stat st;
+    ASSERT_EQ(::stat(QFile::encodeName(dir.filePath("state/velmora")).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    // A state folder that can't be made is a failure with the system's reason, never a silent loss.
+    WriteFile(dir.filePath("blocked"), "a file, not a folder");
+    EXPECT_THROW(SaveRenameJournal(contents, dir.filePath("blocked/velmora/rename-journal")), std::runtime_error);
+    for (const QByteArray& garbage : {QByteArray("not a journal\n"), QByteArray("velmora rename journal 1\nfolder x\n")}) {
+        WriteFile(journal, garbage);
+        EXPECT_EQ(LoadRenameJournal(journal), std::nullopt);
+    }
+    ClearRenameJournal(journal);
+    ClearRenameJournal(journal);
+    EXPECT_FALSE(QFile::exists(journal));
+}
+
+TEST_F(RenameUnit, UndoGoesNewestFirstAndNamesWhatItCouldNotReverse)
+{
+    // A chain only comes apart backwards: 2 -> 3 must be reversed before 1 -> 2.
+    Files({"1", "2", "x", "y"});
+    RunRenamePlan(Plan({{"2", "3"}, {"1", "2"}, {"x", "x1"}, {"y", "y1"}}), dir.path(), {}, journal);
+    Files({"x"});            // the old name taken again
+    QFile::remove(P("y1"));  // a file gone
+    const auto failed = UndoRenames(LoadRenameJournal(journal)->renames);
+    ASSERT_EQ(failed.size(), 2u);
+    EXPECT_EQ(failed[0].step, Plan({{"y", "y1"}})[0]);
+    EXPECT_EQ(failed[0].reason, Strerror(ENOENT));
+    EXPECT_EQ(failed[1].step, Plan({{"x", "x1"}})[0]);
+    EXPECT_EQ(failed[1].reason, Strerror(EEXIST));
+    EXPECT_EQ(RelativeFiles(dir.path()).filter(QRegularExpression("^[^s]")), (QStringList{"1", "2", "x", "x1"}));
+    EXPECT_EQ(ReadFile(P("1")), "1");
+    EXPECT_EQ(ReadFile(P("2")), "2");
+    EXPECT_EQ(ReadFile(P("x1")), "x");  // left as it was
+}
+
+TEST_F(RenameUnit, TheJournalLivesInTheUsersStateFolder)
+{
+    const QByteArray savedHome = qgetenv("HOME"), savedState = qgetenv("XDG_STATE_HOME");
+    qputenv("HOME", dir.path().toUtf8());
+    qputenv("XDG_STATE_HOME", P("st").toUtf8());
+    EXPECT_EQ(RenameJournalPath(), P("st/velmora/rename-journal"));
+    for (const char* ignored : {"", "relative/state"}) {
+        qputenv("XDG_STATE_HOME", ignored);
+        EXPECT_EQ(RenameJournalPath(), P(".local/state/velmora/rename-journal")) << ignored;
+    }
+    qputenv("HOME", savedHome);
+    qputenv("XDG_STATE_HOME", savedState);
+}
+
+}  // namespace
