@@ -5,6 +5,7 @@
 
 #include "CryptBatch.h"
 #include "Dialogs.h"
+#include "ListEntries.h"
 #include "ProgressBar.h"
 #include "Pump.h"
 #include "folder_services.h"
@@ -24,7 +25,6 @@ const QString kConfirmText =
     QStringLiteral("1、请注意保存原文件，以备加密失败后尽快恢复；2、被加密文件不要超过150Mb;3、加密过程中注意耐心等待，"
                    "不要点击程序。4、注意保存密钥，丢失密钥无法找回。对以上事项了解点")
     + QStringLiteral("\"是\"") + QStringLiteral("继续进行，否则退出。");
-const QString kEmptyPassword = QStringLiteral("密码为空值");
 const QString kPickTargetCaption = QStringLiteral("选择文件夹或创建新文件夹");
 const QString kSelectedDecryptAborted = QStringLiteral("选中列表文件解密出现错误,程序终止！");
 
@@ -69,44 +69,40 @@ struct LeaveBusy {
     ~LeaveBusy() { w.EnabledAllButton(); }
 };
 
-// Runs one batch: the files that produced no target, and what a file's step does.
-class CryptRun {
+// The window's side of one batch: what the status line and bar show after
+// each file, and what becomes of a file that failed.
+class CryptFollow {
 public:
-    CryptRun(Tfrm_main& w, const CryptTexts& texts, QString password, bool ignoreRaised)
-        : w_(w), texts_(texts), password_(std::move(password)), ignoreRaised_(ignoreRaised)
+    CryptFollow(Tfrm_main& w, const CryptTexts& texts, bool ignoreRaised)
+        : w_(w), texts_(texts), ignoreRaised_(ignoreRaised)
     {
     }
 
-    // One file through the cipher. A large file lets the window repaint
-    // between its chunks; a stop still waits until the file is done.
-    void Step(const QString& source, const QString& target)
+    batch::Hooks Hooks()
     {
-        DesFileResult result;
-        try {
-            result = cryptbatch::CryptFile(texts_.direction, source, target, password_, [](std::uint64_t, std::uint64_t) {
-                try {
-                    PumpMessages();
-                } catch (...) {
-                }
-            });
-        } catch (const std::exception& e) {
-            if (!ignoreRaised_)
-                throw std::runtime_error((texts_.failurePrefix + source + QStringLiteral("发生错误，错误原因:")
-                                          + QString::fromUtf8(e.what())).toUtf8().toStdString());
-            result = {false, e.what()};
-        }
-        if (!result)
-            missing_.push_back({source, QString::fromUtf8(result.reason)});
+        batch::Hooks hooks;
+        // A large file lets the window repaint between its chunks; a stop
+        // still waits until the file is done.
+        hooks.bytes = [](const QString&, std::uint64_t, std::uint64_t) {
+            try {
+                PumpMessages();
+            } catch (...) {
+            }
+        };
+        hooks.done = [this](const QString& source, qsizetype index) {
+            Announce(source, index);  // 12.7
+            PumpMessages();           // 12.8
+        };
+        hooks.failed = [this](const batch::Failure& f) { return Failed(f); };
+        hooks.stop = [this] { return w_.StopFlag != 0; };  // 12.9
+        return hooks;
     }
 
-    // Status line, marker and progress follow a file whose path differs from the marker.
-    void Announce(const QString& source, int index)
+    // The failure that ended the batch, as the window reports it.
+    void ThrowIfEnded() const
     {
-        if (source == w_.CurrentFile)
-            return;
-        w_.StaticText1->setText(texts_.workingPrefix + BareFileName(source));
-        w_.CurrentFile = source;
-        w_.ProgressBar->SetPosition(index + 1);
+        if (!ended_.isEmpty())
+            throw std::runtime_error(ended_.toUtf8().toStdString());
     }
 
     // A batch that did its steps as asked must not pass over files it could
@@ -118,10 +114,32 @@ public:
     }
 
 private:
+    // Status line, marker and progress follow a file whose path differs from the marker.
+    void Announce(const QString& source, qsizetype index)
+    {
+        if (source == w_.CurrentFile)
+            return;
+        w_.StaticText1->setText(texts_.workingPrefix + BareFileName(source));
+        w_.CurrentFile = source;
+        w_.ProgressBar->SetPosition(index + 1);
+    }
+
+    bool Failed(const batch::Failure& f)
+    {
+        if (f.kind == cryptbatch::NoTarget || (f.kind == cryptbatch::StepRaised && ignoreRaised_)) {
+            missing_.push_back({f.file, f.reason});
+            return true;
+        }
+        ended_ = f.kind == cryptbatch::FolderFailed
+                     ? f.reason
+                     : texts_.failurePrefix + f.file + QStringLiteral("发生错误，错误原因:") + f.reason;
+        return false;
+    }
+
     Tfrm_main& w_;
     const CryptTexts& texts_;
-    QString password_;
     bool ignoreRaised_;
+    QString ended_;
     std::vector<MissingTarget> missing_;
 };
 
@@ -147,8 +165,8 @@ void RunSelectedBatch(Tfrm_main& w, const CryptTexts& texts, QLineEdit* password
     w.StopFlag = 0;                                          // 2
     w.DisEnabledExclude(QString::fromLatin1(texts.stopButton));  // 4
     LeaveBusy leave{w};                                      // 14, on every path
-    if (passwordEdit->text().isEmpty()) {                    // 5
-        w.Dialogs().ShowMessage(&w, ApplicationTitle(), kEmptyPassword);
+    if (const auto refusal = cryptbatch::PasswordRefusal(passwordEdit->text())) {  // 5
+        w.Dialogs().ShowMessage(&w, ApplicationTitle(), *refusal);
         return;
     }
     const QString password = passwordEdit->text();  // 6
@@ -162,29 +180,15 @@ void RunSelectedBatch(Tfrm_main& w, const CryptTexts& texts, QLineEdit* password
         return;
     }
     const bool decrypt = texts.direction == Direction::Decrypt;
-    CryptRun run(w, texts, password, /*ignoreRaised=*/decrypt);
+    CryptFollow follow(w, texts, /*ignoreRaised=*/decrypt);
     w.StaticText1->setText(texts.startText);  // 10
     try {
-        cryptbatch::OperationLog log(*targetFolder);  // 11
+        cryptbatch::CryptRun run({texts.direction, cryptbatch::Layout::Flat, password, *targetFolder, {}});  // 11
         // 12. The folder loads asked for meanwhile wait until the batch ends,
         // so the list keeps its entries; only check marks may change.
-        const int count = list->count();
-        for (int i = 0; i < count; ++i) {
-            const QListWidgetItem* entry = list->item(i);
-            if (!entry)
-                break;
-            if (entry->checkState() == Qt::Checked) {
-                const QString source = entry->text();
-                const QString target = cryptbatch::FlatTargetPath(*targetFolder, source);
-                run.Step(source, target);                      // 12.5
-                log.Write(texts.direction, source, target);    // 12.6
-                run.Announce(source, i);                       // 12.7
-                PumpMessages();                                // 12.8
-            }
-            if (w.StopFlag != 0)  // 12.9
-                break;
-        }
-        log.Close();  // 13
+        run.Walk(CheckedEntries(list), follow.Hooks());
+        run.Close();  // 13
+        follow.ThrowIfEnded();
     } catch (const std::exception& e) {
         if (!decrypt)
             w.ShowDefaultFailure(QString::fromUtf8(e.what()));
@@ -192,11 +196,11 @@ void RunSelectedBatch(Tfrm_main& w, const CryptTexts& texts, QLineEdit* password
             w.Dialogs().ShowMessage(&w, ApplicationTitle(), QString::fromUtf8(e.what()));
             w.StaticText1->setText(kSelectedDecryptAborted);
         }
-        run.ReportMissing();
+        follow.ReportMissing();
         return;
     }
     w.StaticText1->setText(texts.selectedDone);  // 13
-    run.ReportMissing();
+    follow.ReportMissing();
 }
 
 // Every file of the folder tree, the tree reproduced under the target folder;
@@ -209,43 +213,34 @@ void RunTreeBatch(Tfrm_main& w, const CryptTexts& texts, QLineEdit* passwordEdit
     w.ProgressBar->SetPosition(0);                               // 3
     w.DisEnabledExclude(QString::fromLatin1(texts.stopButton));  // 4
     LeaveBusy leave{w};                                          // 14, on every path
-    if (passwordEdit->text().isEmpty()) {                        // 5
-        w.Dialogs().ShowMessage(&w, ApplicationTitle(), kEmptyPassword);
+    if (const auto refusal = cryptbatch::PasswordRefusal(passwordEdit->text())) {  // 5
+        w.Dialogs().ShowMessage(&w, ApplicationTitle(), *refusal);
         return;
     }
     const QString password = passwordEdit->text();  // 6
     const std::optional<QString> targetFolder = w.Dialogs().PickFolder(&w, kPickTargetCaption, true);  // 8
     if (!targetFolder)
         return;
-    CryptRun run(w, texts, password, /*ignoreRaised=*/false);
+    CryptFollow follow(w, texts, /*ignoreRaised=*/false);
     try {
         if (!folderEdit->text().isEmpty()) {          // 9
             w.StaticText1->setText(texts.startText);  // 10
-            cryptbatch::OperationLog log(*targetFolder);  // 11
-            // 12. The folder text is taken once, for the list and for every target path.
+            // 11. The folder text is taken once, for the list and for every target path.
             const QString folderText = folderEdit->text();
-            const QStringList files = GetAllFiles(folderText);
+            cryptbatch::CryptRun run({texts.direction, cryptbatch::Layout::Tree, password, *targetFolder, folderText});
+            const QStringList files = GetAllFiles(folderText);  // 12
             w.ProgressBar->SetMax(files.size());
-            for (int i = 0; i < files.size(); ++i) {
-                const QString& source = files[i];
-                const QString target = cryptbatch::TreeTargetPath(folderText, *targetFolder, source);
-                log.Write(texts.direction, source, target);  // 12.3
-                cryptbatch::EnsureTargetFolder(target);      // 12.4
-                run.Step(source, target);                    // 12.5
-                run.Announce(source, i);                     // 12.7
-                PumpMessages();                              // 12.8
-                if (w.StopFlag != 0)                         // 12.9
-                    break;
-            }
-            log.Close();
+            run.Walk(batch::Entries::Of(files), follow.Hooks());
+            run.Close();
+            follow.ThrowIfEnded();
         }
     } catch (const std::exception& e) {
         w.ShowDefaultFailure(QString::fromUtf8(e.what()));
-        run.ReportMissing();
+        follow.ReportMissing();
         return;
     }
     w.Dialogs().ShowMessage(&w, ApplicationTitle(), texts.treeDone);  // 13
-    run.ReportMissing();
+    follow.ReportMissing();
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include "un_Main.h"
 
 #include "Dialogs.h"
+#include "ListBatch.h"
+#include "ListEntries.h"
 #include "FileInfo.h"
 #include "ProgressBar.h"
 #include "Pump.h"
@@ -15,27 +17,29 @@
 
 namespace {
 
-const QString kAllFilesHeader = QStringLiteral("文件名,短文件名,属性,文件大小,创建时间,最近访问时间,最近修改时间");
-const QString kCheckedFilesHeader = QStringLiteral("长文件名,短文件名,属性,文件大小,创建时间,最近访问时间,最近修改时间");
 const QString kListFileFilter = QStringLiteral("*.csv|*.csv");
 const QString kSaved = QStringLiteral("列表文件保存成功！");
 
-// Reads one file, writes its row, announces it and lets messages run. A
-// failure of this file is shown in a box and the export goes on.
-void AddFileRow(Tfrm_main& form, FileListWriter& out, FileInfo& info, const QString& path, std::int64_t position)
+// The window's side of an export: a file is announced when its path differs
+// from the marker, messages run after each row, a failed row is shown in a
+// box and the export goes on.
+batch::Hooks ExportHooks(Tfrm_main& form)
 {
-    try {
-        ReadFileInfo(path, info);
-        out.WriteLine(FileListLine(path, info));
+    batch::Hooks hooks;
+    hooks.done = [&form](const QString& path, qsizetype index) {
         if (path != form.CurrentFile) {
             form.StaticText1->setText(QStringLiteral("正在添加文件:") + BareFileName(path) + QStringLiteral("信息"));
             form.CurrentFile = path;
-            form.ProgressBar->SetPosition(position);
+            form.ProgressBar->SetPosition(index + 1);
         }
         PumpMessages();
-    } catch (const std::exception& e) {
-        form.Dialogs().ShowMessage(&form, ApplicationTitle(), QString::fromUtf8(e.what()));
-    }
+    };
+    hooks.failed = [&form](const batch::Failure& f) {
+        form.Dialogs().ShowMessage(&form, ApplicationTitle(), f.reason);
+        return true;
+    };
+    hooks.stop = [&form] { return form.StopFlag != 0; };
+    return hooks;
 }
 
 // The save dialog's answer; nothing when it was cancelled or left empty.
@@ -66,7 +70,7 @@ void Tfrm_main::btn_OutAllFilesClick()
 
     // 3. Create it with its header. ".csv" is added whatever the name ends in.
     FileListWriter out(*name + QStringLiteral(".csv"));
-    out.WriteLine(kAllFilesHeader);
+    out.WriteLine(listbatch::AllFilesHeader());
 
     // 4. One row for every file of the tree. A folder text that names no
     // folder throws: the file is closed with its header and the failure is
@@ -75,12 +79,7 @@ void Tfrm_main::btn_OutAllFilesClick()
     if (!folder.isEmpty()) {
         const QStringList files = GetAllFiles(folder);
         ProgressBar->SetMax(files.size());
-        FileInfo info;
-        for (qsizetype i = 0; i < files.size(); ++i) {
-            AddFileRow(*this, out, info, files.at(i), i + 1);
-            if (StopFlag != 0)
-                break;
-        }
+        listbatch::WriteRows(out, batch::Entries::Of(files), ExportHooks(*this));
     }
 
     // 5. and 6. Close and report, also after a stop.
@@ -109,7 +108,7 @@ void Tfrm_main::btn_OutFilesClick()
 
     // 4. Create the file with its header; the bar counts the checked entries.
     FileListWriter out(*name + QStringLiteral(".csv"));
-    out.WriteLine(kCheckedFilesHeader);
+    out.WriteLine(listbatch::CheckedFilesHeader());
     std::int64_t checked = 0;
     for (int i = 0; i < Lst_FIles_1->count(); ++i)
         if (Lst_FIles_1->item(i)->checkState() == Qt::Checked)
@@ -118,14 +117,7 @@ void Tfrm_main::btn_OutFilesClick()
 
     // 5. One row per checked entry; the bar shows the entry's place in the
     // whole list, so it fills early when unchecked entries come first.
-    FileInfo info;
-    for (int i = 0; i < Lst_FIles_1->count(); ++i) {
-        const QListWidgetItem* item = Lst_FIles_1->item(i);
-        if (item->checkState() == Qt::Checked)
-            AddFileRow(*this, out, info, item->text(), i + 1);
-        if (StopFlag != 0)
-            break;
-    }
+    listbatch::WriteRows(out, CheckedEntries(Lst_FIles_1), ExportHooks(*this));
 
     // 6. Close and report, also after a stop or with nothing checked.
     out.Close();

@@ -6,9 +6,11 @@
 #include "un_Main.h"
 
 #include "Dialogs.h"
+#include "ListEntries.h"
 #include "ProgressBar.h"
 #include "Pump.h"
 #include "ZipArchive.h"
+#include "ZipBatch.h"
 #include "folder_services.h"
 
 #include <QLabel>
@@ -29,23 +31,6 @@ QString FolderDone(const QString& folder, const char* verb)
     return QStringLiteral("文件夹") + folder + QString::fromUtf8(verb);
 }
 
-// "压缩文件" / "解压文件" + path + "发生错误，错误原因:" + message, as a
-// failure that reaches the window's default failure report.
-std::runtime_error FileFailure(const char* verb, const QString& path, const std::exception& cause)
-{
-    const QString text = QString::fromUtf8(verb) + path + QStringLiteral("发生错误，错误原因:")
-                         + QString::fromUtf8(cause.what());
-    return std::runtime_error(text.toUtf8().toStdString());
-}
-
-// Only the exact, lower-case ".zip" counts: B.ZIP and c.Zip are skipped.
-bool IsZipArchive(const QString& path)
-{
-    const QString name = BareFileName(path);
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    return dot >= 0 && name.mid(dot) == QLatin1String(".zip");
-}
-
 // The save dialog's name always gets ".zip", also when it already ends in it.
 std::optional<QString> AskArchiveName(Tfrm_main& w)
 {
@@ -53,20 +38,6 @@ std::optional<QString> AskArchiveName(Tfrm_main& w)
     if (!name || name->isEmpty())
         return std::nullopt;
     return *name + QStringLiteral(".zip");
-}
-
-bool IsChecked(QListWidget* list, int index)
-{
-    return list->item(index)->checkState() == Qt::Checked;
-}
-
-// Closing after a failure only releases the file; its own failure would hide the first one.
-void CloseQuietly(ZipArchive& zip)
-{
-    try {
-        zip.Close();
-    } catch (const std::exception&) {
-    }
 }
 
 ZipProgress ZipProgressOf(Tfrm_main& w)
@@ -83,29 +54,26 @@ ZipProgress UnZipProgressOf(Tfrm_main& w)
     };
 }
 
-void AddToArchive(ZipArchive& zip, const QString& path)
-{
-    try {
-        zip.Add(EncodePath(path), std::string(), ZipMethod::Deflate);
-    } catch (const std::exception& e) {
-        // Finish the archive with the members added so far before reporting,
-        // so a failed entry never leaves a broken archive behind.
-        CloseQuietly(zip);
-        throw FileFailure("压缩文件", path, e);
-    }
-}
-
-// Extracts the archive opened in zip into target, reporting through OnUnZipProgressEvent.
-void ExtractOpenArchive(Tfrm_main& w, ZipArchive& zip, const QString& target)
-{
-    zip.SetOnProgress(UnZipProgressOf(w));
-    zip.ExtractAll(EncodePath(target));
-    zip.Close();
-}
-
 std::optional<QString> PickTarget(Tfrm_main& w)
 {
     return w.Dialogs().PickFolder(&w, kPickTargetCaption, true);
+}
+
+// The archives among a tree's files.
+batch::Entries ArchiveEntries(const QStringList& files)
+{
+    return {files.size(), [files](qsizetype i) -> std::optional<QString> {
+                if (!zipbatch::IsZipArchive(files[i]))
+                    return std::nullopt;
+                return files[i];
+            }};
+}
+
+batch::Hooks StopHooks(Tfrm_main& w)
+{
+    batch::Hooks hooks;
+    hooks.stop = [&w] { return w.StopFlag != 0; };
+    return hooks;
 }
 }  // namespace
 
@@ -119,8 +87,7 @@ void Tfrm_main::btn_ZipFolderClick()
         if (auto archive = AskArchiveName(*this)) {
             // The edit stays usable meanwhile; the report names the folder compressed.
             const QString folder = edt_Folder->text();
-            ZipArchive::ZipDirectoryContents(EncodePath(*archive), EncodePath(folder), ZipMethod::Deflate,
-                                             ZipProgressOf(*this));
+            zipbatch::ZipFolder(*archive, folder, ZipProgressOf(*this));
             StaticText1->setText(FolderDone(folder, "压缩成功！"));
         }
     } catch (const std::exception& e) {
@@ -138,17 +105,18 @@ void Tfrm_main::btn_ZipSelectedClick()
     saveDialogFilter = kZipFilter;
     ZipArchive zip(ZipProgressOf(*this));
     if (auto archive = AskArchiveName(*this)) {
-        zip.Open(EncodePath(*archive), ZipMode::Write);  // the archive exists from here on
-        if (Lst_FIles_1->count() > 0) {
-            for (int i = 0; i < Lst_FIles_1->count(); ++i) {
-                if (IsChecked(Lst_FIles_1, i))
-                    AddToArchive(zip, Lst_FIles_1->item(i)->text());
-                if (StopFlag)
-                    break;
-            }
+        // The archive exists from its opening on, even if nothing is added.
+        batch::Hooks hooks = StopHooks(*this);
+        QString ended;
+        hooks.failed = [&](const batch::Failure& f) {
+            ended = QStringLiteral("压缩文件") + f.file + QStringLiteral("发生错误，错误原因:") + f.reason;
+            return false;
+        };
+        const bool listed = Lst_FIles_1->count() > 0;
+        if (!zipbatch::ZipEntries(zip, *archive, CheckedEntries(Lst_FIles_1), hooks))
+            throw std::runtime_error(ended.toUtf8().toStdString());
+        if (listed)
             StaticText1->setText(kListZipped);
-        }
-        zip.Close();
     }
     EnabledAllButton();
 }
@@ -174,19 +142,12 @@ static void UnZipFolder(Tfrm_main& w, bool toChosenFolder)
         // The whole list is taken before anything is extracted, so archives
         // that this batch writes out are not extracted by it as well.
         const QStringList files = GetAllFiles(folder);
-        for (const QString& path : files) {
-            if (IsZipArchive(path)) {
-                try {
-                    zip.Open(EncodePath(path), ZipMode::Read);
-                    ExtractOpenArchive(w, zip, chosen ? *chosen : FolderPart(path));
-                } catch (const std::exception& e) {
-                    CloseQuietly(zip);
-                    w.Dialogs().ShowMessage(&w, ApplicationTitle(), QString::fromUtf8(e.what()));
-                }
-            }
-            if (w.StopFlag)
-                break;
-        }
+        batch::Hooks hooks = StopHooks(w);
+        hooks.failed = [&w](const batch::Failure& f) {
+            w.Dialogs().ShowMessage(&w, ApplicationTitle(), f.reason);
+            return true;
+        };
+        zipbatch::ExtractEntries(zip, ArchiveEntries(files), chosen, UnZipProgressOf(w), hooks);
         w.StaticText1->setText(FolderDone(folder, "解压成功！"));
     } catch (const std::exception& e) {
         w.Dialogs().ShowMessage(&w, ApplicationTitle(), QString::fromUtf8(e.what()));
@@ -221,20 +182,17 @@ static void UnZipSelected(Tfrm_main& w, bool toChosenFolder)
     ZipArchive zip;
     QListWidget* list = w.Lst_FIles_2;
     if (list->count() > 0) {
-        for (int i = 0; i < list->count(); ++i) {
-            const QString path = list->item(i)->text();
-            if (IsChecked(list, i) && IsZipArchive(path)) {
-                zip.Open(EncodePath(path), ZipMode::Read);  // no archive: the facility's own message
-                try {
-                    ExtractOpenArchive(w, zip, chosen ? *chosen : FolderPart(path));
-                } catch (const std::exception& e) {
-                    CloseQuietly(zip);
-                    throw FileFailure("解压文件", path, e);
-                }
-            }
-            if (w.StopFlag)
-                break;
-        }
+        batch::Hooks hooks = StopHooks(w);
+        QString ended;
+        // No archive: the facility's own message; a failure inside one names it.
+        hooks.failed = [&ended](const batch::Failure& f) {
+            ended = f.kind == zipbatch::OpenFailed
+                        ? f.reason
+                        : QStringLiteral("解压文件") + f.file + QStringLiteral("发生错误，错误原因:") + f.reason;
+            return false;
+        };
+        if (!zipbatch::ExtractEntries(zip, CheckedEntries(list, zipbatch::IsZipArchive), chosen, UnZipProgressOf(w), hooks))
+            throw std::runtime_error(ended.toUtf8().toStdString());
         w.StaticText1->setText(kListUnzipped);
     }
     w.EnabledAllButton();

@@ -240,6 +240,13 @@ FileListWriter::FileListWriter(const QString& fileName) : file_(fileName)
     buffer_.reserve(kBufferSize + 4096);
 }
 
+FileListWriter::FileListWriter(StandardOutput)
+{
+    if (!file_.open(1, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::DontCloseHandle))
+        throw std::runtime_error(QStringLiteral("Cannot write to standard output. %1").arg(file_.errorString()).toStdString());
+    buffer_.reserve(kBufferSize + 4096);
+}
+
 FileListWriter::~FileListWriter()
 {
     if (!file_.isOpen())

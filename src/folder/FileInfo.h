@@ -47,6 +47,9 @@ class FileListWriter {
 public:
     // Creates or replaces the file.
     explicit FileListWriter(const QString& fileName);
+    // Writes to the process's standard output, which stays open afterwards.
+    struct StandardOutput {};
+    explicit FileListWriter(StandardOutput);
     ~FileListWriter();
     FileListWriter(const FileListWriter&) = delete;
     FileListWriter& operator=(const FileListWriter&) = delete;

@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <vector>
 
 class QLabel;
 class QListWidget;
@@ -43,6 +45,7 @@ QString JoinPath(const QString& folder, const QString& name);
 // "The path format is not supported" when the encoding can't express it.
 std::string EncodePath(const QString& path);
 QString DecodePath(const std::string& path);
+QStringList DecodePaths(const std::vector<std::string>& paths);
 
 // The last result handed over by a background walk.
 extern QStringList AllSubDirectories;

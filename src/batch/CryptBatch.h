@@ -3,11 +3,13 @@
 // lands, the one call per file into the cipher, the operation log "note.txt"
 // and the account of the files that produced no target.
 
+#include "BatchRun.h"
 #include "DESUnit.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <QString>
+#include <optional>
 #include <vector>
 
 namespace cryptbatch {
@@ -62,5 +64,51 @@ inline constexpr int kMaxListedMissing = 20;
 
 // The text of the box shown after a batch in which some files produced no target.
 QString MissingTargetsText(const std::vector<MissingTarget>& missing);
+
+// Why a password can't become a key text: it is empty ("密码为空值"), or it
+// holds a character that the locale's code page can't express, which would
+// silently turn into "?" and weaken the key. Nothing when it can.
+std::optional<QString> PasswordRefusal(const QString& password);
+
+enum class Layout {
+    Flat,  // the selected batches: every target directly in the target folder
+    Tree,  // the tree batches: the tree reproduced under the target folder
+};
+
+// The failures of a crypt batch, as batch::Failure::kind.
+enum FailureKind {
+    NoTarget = 0,      // the cipher wrote no target; reason says why
+    StepRaised = 1,    // the file's step raised a failure; reason is its message
+    FolderFailed = 2,  // the target's folder could not be created; reason is the whole message
+};
+
+struct CryptJob {
+    Direction direction = Direction::Encrypt;
+    Layout layout = Layout::Flat;
+    QString password;
+    QString targetFolder;
+    QString folderText;  // tree layout: the folder text that each target replaces
+};
+
+// One batch. Creating it creates or empties "note.txt" in the target folder,
+// before the caller lists a tree, so a log inside the tree is one of its files.
+// The flat layout logs a file after its step, the tree layout before it and
+// creates the target's folder first. Every file that fails goes to
+// hooks.failed; a file without a target is still logged.
+class CryptRun {
+public:
+    explicit CryptRun(CryptJob job);
+    // False when hooks.failed ended the batch. Throws std::runtime_error when
+    // the log can't be written.
+    bool Walk(const batch::Entries& entries, const batch::Hooks& hooks);
+    void Close() { log_.Close(); }
+    const CryptJob& Job() const { return job_; }
+
+private:
+    bool Step(const QString& source, const batch::Hooks& hooks);
+
+    CryptJob job_;
+    OperationLog log_;
+};
 
 }  // namespace cryptbatch

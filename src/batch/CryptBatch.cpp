@@ -104,4 +104,64 @@ QString MissingTargetsText(const std::vector<MissingTarget>& missing)
     return text;
 }
 
+std::optional<QString> PasswordRefusal(const QString& password)
+{
+    if (password.isEmpty())
+        return QStringLiteral("密码为空值");
+    const int codePage = codepage::AnsiCodePage();
+    for (const char32_t c : password.toUcs4()) {
+        const QString one = QString::fromUcs4(&c, 1);
+        if (c != U'?' && codepage::Utf8ToAnsi(one.toUtf8().toStdString(), codePage) == "?")
+            return QStringLiteral("密码中含有当前代码页（%1）无法表示的字符：").arg(codePage) + one;
+    }
+    return std::nullopt;
+}
+
+CryptRun::CryptRun(CryptJob job) : job_(std::move(job)), log_(job_.targetFolder)
+{
+}
+
+bool CryptRun::Walk(const batch::Entries& entries, const batch::Hooks& hooks)
+{
+    return batch::Walk(entries, hooks, [&](const QString& source, qsizetype index) {
+        hooks.Starting(source, index);
+        if (!Step(source, hooks))
+            return false;
+        hooks.Done(source, index);
+        return true;
+    });
+}
+
+bool CryptRun::Step(const QString& source, const batch::Hooks& hooks)
+{
+    const bool tree = job_.layout == Layout::Tree;
+    const QString target = tree ? TreeTargetPath(job_.folderText, job_.targetFolder, source)
+                                : FlatTargetPath(job_.targetFolder, source);
+    if (tree) {
+        log_.Write(job_.direction, source, target);
+        try {
+            EnsureTargetFolder(target);
+        } catch (const std::exception& e) {
+            return hooks.GoOnAfter({source, QString::fromUtf8(e.what()), FolderFailed});
+        }
+    }
+    std::optional<batch::Failure> failure;
+    try {
+        const DesFileResult result =
+            CryptFile(job_.direction, source, target, job_.password, [&](std::uint64_t done, std::uint64_t total) {
+                if (hooks.bytes)
+                    hooks.bytes(source, done, total);
+            });
+        if (!result)
+            failure = batch::Failure{source, QString::fromUtf8(result.reason), NoTarget};
+    } catch (const std::exception& e) {
+        failure = batch::Failure{source, QString::fromUtf8(e.what()), StepRaised};
+    }
+    if (failure && !hooks.GoOnAfter(*failure))
+        return false;
+    if (!tree)
+        log_.Write(job_.direction, source, target);
+    return true;
+}
+
 }  // namespace cryptbatch

@@ -1,0 +1,40 @@
+#pragma once
+// The compress and extract batches: checked files into one archive under
+// their bare names, a whole folder into one archive under relative names, and
+// archives extracted beside themselves or into one folder.
+
+#include "BatchRun.h"
+#include "ZipArchive.h"
+
+#include <QString>
+#include <optional>
+
+namespace zipbatch {
+
+// Only the exact, lower-case ".zip" counts: B.ZIP and c.Zip are passed over.
+bool IsZipArchive(const QString& path);
+
+// The folder-wide archive: every file below folder, named relative to it,
+// collected before the archive is created. Throws with the failure's message.
+void ZipFolder(const QString& archive, const QString& folder, const ZipProgress& progress);
+
+// The failures of the batches below, as batch::Failure::kind.
+enum FailureKind {
+    AddFailed = 0,      // a file could not be added; the members before it stay
+    OpenFailed = 1,     // no readable archive; reason is the facility's message
+    ExtractFailed = 2,  // extracting the archive failed part-way; what was written stays
+};
+
+// The entries into one archive under their bare names, in order. The archive
+// exists (empty) once opened, and is finished with the members added so far
+// also when hooks.failed ends the batch. False then. Throws when the archive
+// can't be created or finished.
+bool ZipEntries(ZipArchive& zip, const QString& archive, const batch::Entries& entries, const batch::Hooks& hooks);
+
+// Extracts each entry's archive into target, or beside the archive when
+// target is empty. Later archives replace earlier ones' files of the same name.
+// False when hooks.failed ended the batch.
+bool ExtractEntries(ZipArchive& zip, const batch::Entries& entries, const std::optional<QString>& target,
+                    const ZipProgress& progress, const batch::Hooks& hooks);
+
+}  // namespace zipbatch
