@@ -169,8 +169,10 @@ int Rename(const Options& o)
         for (const RenameStep& step : plan)
             report.Print(step.oldPath + QStringLiteral(" -> ") + step.newPath);
         // The same check as before a real batch, so a dry run tells whether it would be refused.
-        if (const auto fault = CheckRenamePlan(plan))
-            report.Failed(plan[fault->index].oldPath, RenameFailureMessage(plan[fault->index].oldPath, fault->reason));
+        if (const auto refusal = PlanFailure(plan)) {
+            report.Error(*refusal);
+            return kSomeFailed;
+        }
         return Finish(report);
     }
     report.SetTotal(static_cast<qsizetype>(plan.size()));
