@@ -66,6 +66,7 @@ Tfrm_main::Tfrm_main(IDialogs& dialogs, QWidget* parent) : QDialog(parent), dial
     BuildWindow();
     ConnectHandlers();
     InstallFolderDrops();
+    InstallContextMenus();
     FormCreate();
 }
 

@@ -3,7 +3,8 @@
 // (StopFlag, CurrentFile, the status line and the progress bar) and the
 // handlers behind every button. The batch handlers live in one file per
 // group: un_Main_Browse.cpp, un_Main_Crypt.cpp, un_Main_Zip.cpp,
-// un_Main_Export.cpp, un_Main_Rename.cpp.
+// un_Main_Export.cpp, un_Main_Rename.cpp, and un_Main_Desktop.cpp for the
+// command line and the lists' context menus.
 
 #include <QDialog>
 #include <QString>
@@ -18,6 +19,9 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QMenu;
+class QPoint;
+class QUrl;
 class QPushButton;
 class QSplitter;
 class QTabWidget;
@@ -159,6 +163,21 @@ public:
     // of running it modally; tests fill its controls and close it here.
     std::function<void(Tfrm_Rule&)> ruleDialogHook;
 
+    // Undoes the last rename batch that the journal holds (un_Main_Rename.cpp).
+    void UndoLastRenameClick();
+
+    // Desktop integration (un_Main_Desktop.cpp). The program's arguments
+    // without its own name: the first one opens in the window. A folder (or a
+    // name that names nothing) goes to both folder edits and page 1 is shown; an
+    // archive opens its folder on page 2 with only that archive checked, and
+    // page 2 is shown; another file opens its folder on page 1 with only it checked.
+    void OpenStartArguments(const QStringList& arguments);
+    // When set, the lists' context menus are handed to this instead of popping
+    // up, and opening a file or folder calls openUrlHook instead of the
+    // desktop's default application (false: it could not be opened).
+    std::function<void(QMenu&)> contextMenuHook;
+    std::function<bool(const QUrl&)> openUrlHook;
+
     // The default failure report: an error box with the application title,
     // the message with "." added when its last character is above ".".
     void ShowDefaultFailure(const QString& message);
@@ -190,6 +209,9 @@ private:
     QWidget* BuildPage(int page);
     void ConnectHandlers();
     void InstallFolderDrops();
+    void InstallContextMenus();
+    void ShowListMenu(QListWidget* list, const QPoint& pos);
+    void OpenUrl(const QString& path, const QUrl& url);
     bool DeferCloseWhileBusy();
     void Connect(QPushButton* button, void (Tfrm_main::*handler)());
     QList<QPushButton*> Buttons() const;

@@ -2,8 +2,9 @@
 // renamed by the rule the user gives in the rule dialog.
 #include "un_Main.h"
 
-#include "RenameJournal.h"
+#include "Dialogs.h"
 #include "ProgressBar.h"
+#include "RenameJournal.h"
 #include "Pump.h"
 #include "RuleLanguage.h"
 #include "folder_services.h"
@@ -128,6 +129,40 @@ void Tfrm_main::btn_ChangeSelectedNameClick()
         StaticText1->setText(kSelectedDone);
     }
     dlg.reset();  // an empty list skips the completion text, not the freeing
+    edt_FolderChange();
+    EnabledAllButton();
+}
+
+namespace {
+
+QString UndoQuestion(const RenameJournalContents& last)
+{
+    return QStringLiteral("撤销上次批量改名：将文件夹“%1”中的 %2 个文件恢复为原来的名称。是否继续？")
+        .arg(last.folder)
+        .arg(last.renames.size());
+}
+
+QString UndoFailures(const std::vector<UndoFailure>& failed)
+{
+    QString text = QStringLiteral("以下 %1 个改名未能撤销，这些文件保持现状：").arg(failed.size());
+    for (const UndoFailure& f : failed)
+        text += QLatin1Char('\n') + f.step.newPath + QStringLiteral(" → ") + BareFileName(f.step.oldPath)
+                + QStringLiteral("（") + f.reason + QStringLiteral("）");
+    return text;
+}
+
+}  // namespace
+
+void Tfrm_main::UndoLastRenameClick()
+{
+    const auto last = LoadRenameJournal();
+    if (!last || !Dialogs().AskYesNo(this, QStringLiteral("撤销上次批量改名"), UndoQuestion(*last)))
+        return;
+    DisEnabledExclude(QStringLiteral("btn_Stop"));
+    const std::vector<UndoFailure> failed = UndoRenames(last->renames);
+    ClearRenameJournal();  // what could not be undone stays as it is, and is named once
+    if (!failed.empty())
+        Dialogs().ShowError(this, ApplicationTitle(), UndoFailures(failed));
     edt_FolderChange();
     EnabledAllButton();
 }

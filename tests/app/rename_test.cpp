@@ -4,7 +4,9 @@
 #include "Dialogs.h"
 #include "ProgressBar.h"
 #include "Pump.h"
+#include "RenameJournal.h"
 #include "TestUtil.h"
+#include "WindowTestUtil.h"
 #include "un_Main.h"
 #include "un_Rule.h"
 
@@ -47,7 +49,11 @@ protected:
     Tfrm_main w{boxes};
     QPointer<Tfrm_Rule> lastDialog;
 
-    void SetUp() override { w.show(); }
+    void SetUp() override
+    {
+        ClearRenameJournal();  // each test starts with nothing to undo
+        w.show();
+    }
     void TearDown() override { SetPumpHook({}); }
 
     QString P(const char* rel) const { return dir.filePath(U(rel)); }
@@ -351,6 +357,77 @@ TEST_F(RenameBatch, TheRuleDialogRunsModallyWithoutTheTestSeam)
     QTest::mouseClick(w.btn_ChangeAllFileName, Qt::LeftButton);
     EXPECT_EQ(RelativeFiles(dir.path()), QStringList{"z7.txt"});
     EXPECT_TRUE(w.findChildren<Tfrm_Rule*>().isEmpty());
+}
+
+const QString kUndo = QString::fromUtf8("撤销上次批量改名");
+
+QString UndoQuestion(const QString& folder, int count)
+{
+    return U("撤销上次批量改名：将文件夹“") + folder + U("”中的 ") + QString::number(count)
+           + U(" 个文件恢复为原来的名称。是否继续？");
+}
+
+bool UndoOffered(Tfrm_main& win)
+{
+    for (const auto& entry : windowtest::RightClick(win, win.Lst_FIles_1, -1))
+        if (entry.text == kUndo)
+            return entry.enabled;
+    ADD_FAILURE() << "no undo entry";
+    return false;
+}
+
+// The journal outlives the window: a new window undoes what the old one renamed.
+TEST_F(RenameBatch, UndoAfterARestartRestoresANumberedTreeBatch)
+{
+    Files({"a.jpg", "b.png", "sub/readme"});
+    OpenFolder(dir.path());
+    EXPECT_FALSE(UndoOffered(w));
+    Numbered("img[1][1]");
+    w.btn_ChangeAllFileName->click();
+    ASSERT_EQ(RelativeFiles(dir.path()), (QStringList{"img1.jpg", "img2.png", "sub/img3"}));
+
+    ScriptedDialogs again;
+    Tfrm_main restarted{again};
+    restarted.show();
+    restarted.edt_Folder->setText(dir.path());
+    again.yesNoAnswers = {false, true};
+    windowtest::RightClick(restarted, restarted.Lst_FIles_1, 0, kUndo);  // No: nothing moves
+    EXPECT_EQ(RelativeFiles(dir.path()), (QStringList{"img1.jpg", "img2.png", "sub/img3"}));
+    windowtest::RightClick(restarted, restarted.Lst_FIles_1, 0, kUndo);
+    EXPECT_EQ(RelativeFiles(dir.path()), (QStringList{"a.jpg", "b.png", "sub/readme"}));
+    EXPECT_EQ(ReadFile(P("sub/readme")), "sub/readme");
+    ASSERT_EQ(again.shown.size(), 2u);
+    EXPECT_EQ(again.shown[1].kind, ShownBox::YesNo);
+    EXPECT_EQ(again.shown[1].caption, kUndo);
+    EXPECT_EQ(again.shown[1].text, UndoQuestion(dir.path(), 3));
+    EXPECT_EQ(restarted.Lst_FIles_1->item(0)->text(), P("a.jpg"));  // page 1 reloaded
+    EXPECT_FALSE(UndoOffered(restarted));                           // and the journal cleared
+}
+
+// What can't be reversed is named once and left as it is; the rest is reversed.
+TEST_F(RenameBatch, UndoOfAReplaceBatchNamesTheRenamesItCouldNotReverse)
+{
+    Files({"IMG_1.jpg", "IMG_2.jpg", "IMG_3.jpg", "other.txt"});
+    OpenFolder(dir.path());
+    CheckRows({0, 1, 2});
+    Replace("IMG", "pic", true);
+    w.btn_ChangeSelectedName->click();
+    ASSERT_EQ(RelativeFiles(dir.path()), (QStringList{"other.txt", "pic_1.jpg", "pic_2.jpg", "pic_3.jpg"}));
+    WriteFile(P("IMG_1.jpg"), "a new file under the old name");
+    QFile::remove(P("pic_2.jpg"));
+    ASSERT_TRUE(UndoOffered(w));
+    windowtest::RightClick(w, w.Lst_FIles_1, 0, kUndo);
+
+    EXPECT_EQ(RelativeFiles(dir.path()), (QStringList{"IMG_1.jpg", "IMG_3.jpg", "other.txt", "pic_1.jpg"}));
+    EXPECT_EQ(ReadFile(P("pic_1.jpg")), "IMG_1.jpg");
+    EXPECT_EQ(boxes.Texts(ShownBox::YesNo), QStringList{UndoQuestion(dir.path(), 3)});
+    const QString failed = U("以下 2 个改名未能撤销，这些文件保持现状：\n")
+                           + P("pic_2.jpg") + U(" → IMG_2.jpg（") + QString::fromLocal8Bit(std::strerror(ENOENT))
+                           + U("）\n") + P("pic_1.jpg") + U(" → IMG_1.jpg（")
+                           + QString::fromLocal8Bit(std::strerror(EEXIST)) + U("）");
+    EXPECT_EQ(boxes.Texts(ShownBox::Error), QStringList{failed});
+    EXPECT_FALSE(UndoOffered(w));
+    ExpectBatchEnded();
 }
 
 }  // namespace

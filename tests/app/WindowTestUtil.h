@@ -1,0 +1,45 @@
+#pragma once
+// Helpers the window tests share: the lists' context menu, opened as a right
+// click would open it and answered in place.
+#include "un_Main.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QListWidget>
+#include <QMenu>
+#include <ostream>
+
+namespace windowtest {
+
+struct MenuEntry {
+    QString text;
+    bool enabled;
+    bool operator==(const MenuEntry&) const = default;
+    friend void PrintTo(const MenuEntry& e, std::ostream* os) { *os << e.text.toStdString() << (e.enabled ? "" : " (greyed)"); }
+};
+
+// Right-clicks row of list (-1: the empty space below the last entry), lists the
+// menu's entries and triggers the one named trigger, if any (a greyed entry,
+// as for the user, does nothing).
+inline QList<MenuEntry> RightClick(Tfrm_main& w, QListWidget* list, int row, const QString& trigger = {})
+{
+    QList<MenuEntry> entries;
+    w.contextMenuHook = [&](QMenu& menu) {
+        for (QAction* action : menu.actions())
+            if (!action->isSeparator())
+                entries.append({action->text(), action->isEnabled()});
+        for (QAction* action : menu.actions())
+            if (!trigger.isEmpty() && action->text() == trigger)
+                action->trigger();
+    };
+    const QPoint pos = row >= 0 ? list->visualItemRect(list->item(row)).center()
+                       : list->count() > 0 ? QPoint(4, list->visualItemRect(list->item(list->count() - 1)).bottom() + 6)
+                                           : QPoint(4, 4);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, pos, list->viewport()->mapToGlobal(pos));
+    QApplication::sendEvent(list->viewport(), &event);
+    w.contextMenuHook = {};
+    return entries;
+}
+
+}  // namespace windowtest
