@@ -46,12 +46,13 @@ public:
         termios quiet = saved_;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         quiet.c_lflag |= ECHONL;
-        active_ = tcsetattr(fd_, TCSAFLUSH, &quiet) == 0;
+        // What was typed ahead is kept: a script may answer before the prompt.
+        active_ = tcsetattr(fd_, TCSADRAIN, &quiet) == 0;
     }
     ~NoEcho()
     {
         if (active_)
-            tcsetattr(fd_, TCSAFLUSH, &saved_);
+            tcsetattr(fd_, TCSADRAIN, &saved_);
     }
     NoEcho(const NoEcho&) = delete;
     NoEcho& operator=(const NoEcho&) = delete;
@@ -64,9 +65,9 @@ private:
 
 QString Prompted(const char* prompt)
 {
+    NoEcho quiet(STDIN_FILENO);  // before the prompt, so no answer is ever echoed
     std::fputs(prompt, stderr);
     std::fflush(stderr);
-    NoEcho quiet(STDIN_FILENO);
     std::string line;
     ReadLine(STDIN_FILENO, line);
     return QString::fromStdString(line);

@@ -1,0 +1,363 @@
+// velmora-cli beside the window: each command and the window's batch on the
+// same tree must leave the same bytes; passwords from every source the
+// command line offers, a real pseudo-terminal included; every exit status.
+#include "Dialogs.h"
+#include "TestUtil.h"
+#include "un_Main.h"
+#include "un_Rule.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMap>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QTemporaryDir>
+#include <QTest>
+#include <functional>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using testutil::ReadFile;
+using testutil::WriteFile;
+
+namespace {
+
+QString U(const char* s)
+{
+    return QString::fromUtf8(s);
+}
+
+QString Cli()
+{
+    return qEnvironmentVariable("VELMORA_CLI");
+}
+
+struct CliResult {
+    int status = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+CliResult RunCli(const QStringList& args, const QByteArray& input = {})
+{
+    QProcess p;
+    p.start(Cli(), args);
+    p.waitForStarted();
+    p.write(input);
+    p.closeWriteChannel();
+    p.waitForFinished(60000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
+            p.readAllStandardError()};
+}
+
+// Every file below folder with its bytes, by path relative to it.
+QMap<QString, QByteArray> Snapshot(const QString& folder)
+{
+    QMap<QString, QByteArray> files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        files[QDir(folder).relativeFilePath(path)] = ReadFile(path);
+    }
+    return files;
+}
+
+class CliBesideWindow : public ::testing::Test {
+public:
+    QTemporaryDir tmp;
+    ScriptedDialogs dialogs;
+    Tfrm_main w{dialogs};
+    QString S, T, E;
+
+    void SetUp() override
+    {
+        ASSERT_FALSE(Cli().isEmpty());
+        S = tmp.path() + "/src";
+        T = tmp.path() + "/out";
+        QByteArray big(100000, '\0');
+        for (int i = 0; i < big.size(); ++i)
+            big[i] = char(i * 7 + i / 251);
+        const QList<QPair<const char*, QByteArray>> files{
+            {"a.txt", "first\n"}, {"中文名.bin", "12345678"}, {"with,comma.txt", ""}, {"big.dat", big},
+            {"sub/x.txt", "123456789"}, {"sub/deeper/y.zip", "no archive"}};
+        for (const auto& [rel, bytes] : files)
+            WriteFile(S + "/" + U(rel), bytes);
+        QDir().mkpath(T);
+        w.show();
+    }
+
+    // The window's two pages on the source folder; the lists hold its top files, all checked.
+    void OpenPages()
+    {
+        w.edt_Folder->setText(S);
+        w.edt_Folder_2->setText(S);
+    }
+    QStringList TopFiles() const
+    {
+        QStringList files;
+        for (int i = 0; i < w.Lst_FIles_1->count(); ++i)
+            files << w.Lst_FIles_1->item(i)->text();
+        return files;
+    }
+    void AnswerRule(std::function<void(Tfrm_Rule&)> fill) { w.ruleDialogHook = std::move(fill); }
+};
+
+// One row per command: what the window does, what the command line is given,
+// and the folder whose files both must leave alike (emptied between the two).
+struct SameCase {
+    const char* name;
+    std::function<void(CliBesideWindow&)> window;
+    std::function<QStringList(CliBesideWindow&)> cli;
+    std::function<QString(CliBesideWindow&)> compared;
+};
+
+TEST_F(CliBesideWindow, EveryCommandLeavesTheBytesTheWindowLeaves)
+{
+    const auto out = [](CliBesideWindow& f) { return f.T; };
+    const auto pw = QStringLiteral("s3cret");
+    const SameCase cases[] = {
+        {"encrypt tree", [&](CliBesideWindow& f) {
+             f.w.edt_Password->setText(pw);
+             f.dialogs.folderAnswers = {f.T};
+             f.w.btn_EncryptFolders->click();
+         }, [&](CliBesideWindow& f) { return QStringList{"encrypt", "-t", f.T, "-p", pw, "-r", f.S}; }, out},
+        {"encrypt checked", [&](CliBesideWindow& f) {
+             f.w.edt_Password->setText(pw);
+             f.dialogs.folderAnswers = {f.T};
+             f.w.btn_EncryptSelectedFiles->click();
+         }, [&](CliBesideWindow& f) { return QStringList{"encrypt", "-t", f.T, "-p", pw} + f.TopFiles(); }, out},
+        {"decrypt tree", [&](CliBesideWindow& f) {
+             f.w.edt_Folder_2->setText(f.E);
+             f.w.edt_Password_2->setText(pw);
+             f.dialogs.folderAnswers = {f.T};
+             f.w.btn_DECrypt_ALl->click();
+         }, [&](CliBesideWindow& f) { return QStringList{"decrypt", "-t", f.T, "-p", pw, "-r", f.E}; }, out},
+        {"zip tree", [](CliBesideWindow& f) {
+             f.dialogs.saveAnswers = {f.T + "/a"};
+             f.w.btn_ZipFolder->click();
+         }, [](CliBesideWindow& f) { return QStringList{"zip", f.T + "/a.zip", "-r", f.S}; }, out},
+        {"zip checked", [](CliBesideWindow& f) {
+             f.dialogs.saveAnswers = {f.T + "/a"};
+             f.w.btn_ZipSelected->click();
+         }, [](CliBesideWindow& f) { return QStringList{"zip", f.T + "/a.zip"} + f.TopFiles(); }, out},
+        {"list tree", [](CliBesideWindow& f) {
+             f.dialogs.saveAnswers = {f.T + "/l"};
+             f.w.btn_OutAllFiles->click();
+         }, [](CliBesideWindow& f) { return QStringList{"list", "-o", f.T + "/l.csv", "-r", f.S}; }, out},
+        {"list checked", [](CliBesideWindow& f) {
+             f.dialogs.saveAnswers = {f.T + "/l"};
+             f.w.btn_OutFiles->click();
+         }, [](CliBesideWindow& f) { return QStringList{"list", "-o", f.T + "/l.csv"} + f.TopFiles(); }, out},
+    };
+    E = tmp.path() + "/enc";  // the tree encrypted, for the decrypt batches
+    QDir().mkpath(E);
+    ASSERT_EQ(RunCli({"encrypt", "-t", E, "-p", pw, "-r", S}).status, 0);
+    QFile::remove(E + "/note.txt");
+    OpenPages();
+    for (const SameCase& c : cases) {
+        c.window(*this);
+        const QMap<QString, QByteArray> byWindow = Snapshot(c.compared(*this));
+        EXPECT_FALSE(byWindow.isEmpty()) << c.name;
+        QDir(T).removeRecursively();
+        QDir().mkpath(T);
+        const CliResult r = RunCli(c.cli(*this));
+        EXPECT_EQ(r.status, 0) << c.name << ": " << r.err.toStdString();
+        EXPECT_EQ(Snapshot(c.compared(*this)), byWindow) << c.name;
+        QDir(T).removeRecursively();
+        QDir().mkpath(T);
+    }
+}
+
+TEST_F(CliBesideWindow, ExtractionAndListOnStandardOutputMatchTheWindow)
+{
+    // Two archives of the tree, one in a subfolder; both extracted into T by each side.
+    ASSERT_EQ(RunCli({"zip", S + "/t.zip", "-r", S + "/sub"}).status, 0);
+    ASSERT_EQ(RunCli({"zip", S + "/sub/u.zip", S + "/a.txt"}).status, 0);
+    OpenPages();
+    dialogs.folderAnswers = {T};
+    w.btn_UnZipAllToSpecified->click();
+    const auto byWindow = Snapshot(T);
+    EXPECT_EQ(byWindow.keys(), (QStringList{"a.txt", "deeper/y.zip", "x.txt"}));
+    QDir(T).removeRecursively();
+    QDir().mkpath(T);
+    EXPECT_EQ(RunCli({"unzip", "-t", T, S + "/t.zip", S + "/sub/u.zip"}).status, 0);
+    EXPECT_EQ(Snapshot(T), byWindow);
+
+    // The CSV on standard output is the file the window writes.
+    dialogs.saveAnswers = {T + "/l"};
+    w.btn_OutAllFiles->click();
+    EXPECT_EQ(RunCli({"list", "-r", S}).out, ReadFile(T + "/l.csv"));
+}
+
+TEST_F(CliBesideWindow, RenamesMatchTheWindowAndEitherUndoesTheOther)
+{
+    OpenPages();
+    const QMap<QString, QByteArray> before = Snapshot(S);
+    struct Rename {
+        std::function<void(Tfrm_Rule&)> dialog;
+        QStringList cli;
+    };
+    const Rename renames[] = {
+        {[](Tfrm_Rule& d) {
+             d.edt_prefix->setText(U("img[1][2]"));
+             QTest::mouseClick(d.btn_Change, Qt::LeftButton);
+         },
+         {"--rule", "img[1][2]"}},
+        {[](Tfrm_Rule& d) {
+             d.edt_old->setText("x");
+             d.edt_Replace->setText(U("叉"));
+             QTest::mouseClick(d.btn_Replace, Qt::LeftButton);
+         },
+         {"--replace", "x", U("叉")}},
+    };
+    for (const Rename& r : renames) {
+        AnswerRule([&](Tfrm_Rule& d) {
+            d.show();
+            r.dialog(d);
+        });
+        w.btn_ChangeAllFileName->click();
+        const auto byWindow = Snapshot(S);
+        EXPECT_NE(byWindow, before);
+        ASSERT_EQ(RunCli({"undo-rename"}).status, 0);  // the window's batch undone from the command line
+        EXPECT_EQ(Snapshot(S), before);
+
+        // A dry run prints the plan and changes nothing.
+        const CliResult dry = RunCli(QStringList{"rename"} + r.cli + QStringList{"--dry-run", "-r", S});
+        EXPECT_EQ(dry.status, 0);
+        EXPECT_EQ(dry.out.count(" -> "), before.size());
+        EXPECT_EQ(Snapshot(S), before);
+
+        ASSERT_EQ(RunCli(QStringList{"rename"} + r.cli + QStringList{"-r", S}).status, 0);
+        EXPECT_EQ(Snapshot(S), byWindow);
+        ASSERT_EQ(RunCli({"undo-rename"}).status, 0);
+        EXPECT_EQ(Snapshot(S), before);
+        w.edt_FolderChange();
+    }
+}
+
+// Runs the command line on a new pseudo-terminal, answering each password
+// prompt with the next line. What the terminal showed goes to *shown.
+int RunOnTerminal(const QStringList& args, const QList<QByteArray>& answers, QByteArray* shown)
+{
+    std::vector<std::string> store{Cli().toStdString()};
+    for (const QString& a : args)
+        store.push_back(a.toStdString());
+    std::vector<char*> argv;
+    for (std::string& s : store)
+        argv.push_back(s.data());
+    argv.push_back(nullptr);
+    int master = -1;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    qsizetype answered = 0;
+    char buf[512];
+    for (;;) {
+        pollfd p{master, POLLIN, 0};
+        if (poll(&p, 1, 10000) <= 0)
+            break;
+        const ssize_t n = read(master, buf, sizeof buf);
+        if (n <= 0)
+            break;
+        shown->append(buf, n);
+        if (answered < answers.size() && shown->count(U("密码：").toUtf8()) > answered) {
+            const QByteArray line = answers[answered++] + "\n";
+            if (write(master, line.constData(), line.size()) != line.size())
+                break;
+        }
+    }
+    close(master);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(CliBesideWindow, PasswordsFromEverySourceGiveTheSameKey)
+{
+    const QString file = S + "/a.txt";
+    ASSERT_EQ(RunCli({"encrypt", "-t", T, "-p", "pa ss", file}).status, 0);
+    const QByteArray expected = ReadFile(T + "/a.txt");
+    WriteFile(tmp.path() + "/pw", "pa ss\r\nsecond line\n");
+    struct Source {
+        const char* name;
+        QStringList args;
+        QByteArray input;
+    };
+    const Source sources[] = {
+        {"file", {"--password-file", tmp.path() + "/pw"}, {}},
+        {"pipe", {}, "pa ss\nignored\n"},
+    };
+    for (const Source& s : sources) {
+        QFile::remove(T + "/a.txt");
+        const CliResult r = RunCli(QStringList{"encrypt", "-t", T} + s.args + QStringList{file}, s.input);
+        EXPECT_EQ(r.status, 0) << s.name << r.err.toStdString();
+        EXPECT_EQ(ReadFile(T + "/a.txt"), expected) << s.name;
+    }
+
+    // On a terminal: asked twice without echo; two different answers start nothing.
+    QFile::remove(T + "/a.txt");
+    QByteArray shown;
+    EXPECT_EQ(RunOnTerminal({"encrypt", "-t", T, file}, {"pa ss", "pa ss"}, &shown), 0) << shown.toStdString();
+    EXPECT_EQ(ReadFile(T + "/a.txt"), expected);
+    EXPECT_FALSE(shown.contains("pa ss"));
+    QFile::remove(T + "/a.txt");
+    shown.clear();
+    EXPECT_EQ(RunOnTerminal({"encrypt", "-t", T, file}, {"pa ss", "other"}, &shown), 2);
+    EXPECT_FALSE(testutil::Exists(T + "/a.txt"));
+    // Decrypting asks once; the progress line shows on the terminal.
+    ASSERT_EQ(RunCli({"encrypt", "-t", T, "-p", "pa ss", file}).status, 0);
+    const QString back = tmp.path() + "/back";
+    QDir().mkpath(back);
+    shown.clear();
+    EXPECT_EQ(RunOnTerminal({"decrypt", "-t", back, T + "/a.txt"}, {"pa ss"}, &shown), 0);
+    EXPECT_EQ(ReadFile(back + "/a.txt"), ReadFile(file));
+    EXPECT_TRUE(shown.contains("/1] a.txt")) << shown.toStdString();
+}
+
+TEST_F(CliBesideWindow, ExitStatusesAndTheirLines)
+{
+    const QString a = S + "/a.txt";
+    struct Case {
+        QStringList args;
+        int status;
+        const char* errorHolds;  // a piece of the line on standard error
+    };
+    const Case cases[] = {
+        {{}, 2, "缺少命令"},
+        {{"frobnicate"}, 2, "未知命令"},
+        {{"encrypt", "-p", "x", a}, 2, "-t TARGET"},
+        {{"encrypt", "-t", T, "-p", "x", "-r", S, a}, 2, "只能用一个"},
+        {{"zip", "--rule", "x", "a.zip", a}, 2, "没有选项 --rule"},
+        {{"encrypt", "-t", T + "/missing", "-p", "x", a}, 2, "目标文件夹不存在"},
+        {{"list", "-r", S + "/missing"}, 2, "不存在"},
+        {{"encrypt", "-t", T, "-p", "", a}, 2, "密码为空值"},
+        {{"encrypt", "-t", T, "-p", U("a😀"), a}, 2, "无法表示的字符：😀"},
+        {{"rename", "--rule", "img[1", a}, 2, "发生如下错误"},
+        {{"encrypt", "-t", T, "-p", "x", a, S + "/gone.txt", S + "/sub"}, 1, "gone.txt"},
+        {{"unzip", "-t", T, S + "/sub/deeper/y.zip"}, 1, "y.zip"},
+        {{"encrypt", "-t", T, "-p", "x", a}, 0, ""},
+        {{"rename", "--rule", "same[1][0]", a, S + "/big.dat", S + "/sub/x.txt"}, 0, ""},
+        {{"rename", "--replace", "same1", "with,comma", "--first", S + "/same1.txt"}, 1, "same1.txt"},
+        {{"--version"}, 0, ""},
+        {{"unzip", "--help"}, 0, ""},
+    };
+    for (const Case& c : cases) {
+        const CliResult r = RunCli(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args.join(' ').toStdString() << "\n" << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(c.errorHolds)) << c.args.join(' ').toStdString() << "\n" << r.err.toStdString();
+        EXPECT_FALSE(r.err.contains('\r')) << "a progress line where no terminal is";
+    }
+    // A refused batch left its files alone; the one before it renamed three.
+    EXPECT_TRUE(testutil::Exists(S + "/same1.txt"));
+    EXPECT_TRUE(testutil::Exists(S + "/same1.dat"));
+}
+
+}  // namespace
