@@ -117,6 +117,7 @@ struct Bench {
         Fresh(At("unzip"));
         QFile::rename(At("zip/cli.zip"), At("unzip/a.zip"));
         QDir(At("zip")).removeRecursively();
+        QDir().mkpath(At("x-cli"));
         Row("velmora-cli unzip -t", Process(g_cli, {"unzip", "-t", At("x-cli"), At("unzip/a.zip")}));
         Row("unzip", Process("unzip", {"-q", "-o", At("unzip/a.zip"), "-d", At("x-unzip")}));
         QDir().mkpath(At("x-bsdtar"));
