@@ -10,10 +10,12 @@
 #include "ZipBatch.h"
 #include "folder_services.h"
 
-#include <QFileInfo>
+#include <climits>
+#include <cstring>
 #include <exception>
 #include <optional>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace cli {
 
@@ -24,11 +26,34 @@ struct NotStarted {
     QString message;
 };
 
-int Finish(const Reporter& report)
+int Finish(Reporter& report)
 {
-    if (Reporter::StopRequested())
-        return kSomeFailed;  // stopped before every file was handled
+    if (Reporter::StopRequested()) {
+        report.Error(QStringLiteral("批处理已被中断，其余文件未处理"));
+        return kSomeFailed;
+    }
     return report.Failures() > 0 ? kSomeFailed : kAllDone;
+}
+
+// A path the rename journal can name from any working folder later.
+QString Absolute(const QString& path)
+{
+    if (path.startsWith(QLatin1Char('/')))
+        return path;
+    std::string here(PATH_MAX, '\0');
+    if (!getcwd(here.data(), here.size()))
+        throw NotStarted{QStringLiteral("无法确定当前文件夹")};
+    here.resize(std::strlen(here.c_str()));
+    return JoinPath(DecodePath(here), path);
+}
+
+Options WithAbsolutePaths(Options o)
+{
+    if (o.folder)
+        o.folder = Absolute(*o.folder);
+    for (QString& file : o.operands)
+        file = Absolute(file);
+    return o;
 }
 
 void RequireFolder(const QString& folder, const QString& what)
@@ -155,13 +180,13 @@ QString JournalFolder(const Options& o, const QStringList& files)
 {
     if (o.folder)
         return *o.folder;
-    const QString folder = files.isEmpty() ? QString() : FolderPart(files.first());
-    return QFileInfo(folder.isEmpty() ? QStringLiteral(".") : folder).absoluteFilePath();
+    return files.isEmpty() ? Absolute(QStringLiteral(".")) : FolderPart(files.first());
 }
 
-int Rename(const Options& o)
+int Rename(const Options& given)
 {
-    const RenameRule rule = RuleOf(o);
+    const RenameRule rule = RuleOf(given);
+    const Options o = WithAbsolutePaths(given);
     Reporter report(o.verbose);
     const QStringList files = BatchFiles(o, report);
     const RenamePlan plan = PlanRenames(files, rule);

@@ -44,9 +44,10 @@ struct CliResult {
     QByteArray err;
 };
 
-CliResult RunCli(const QStringList& args, const QByteArray& input = {})
+CliResult RunCli(const QStringList& args, const QByteArray& input = {}, const QString& workingFolder = {})
 {
     QProcess p;
+    p.setWorkingDirectory(workingFolder);
     p.start(Cli(), args);
     p.waitForStarted();
     p.write(input);
@@ -239,6 +240,12 @@ TEST_F(CliBesideWindow, RenamesMatchTheWindowAndEitherUndoesTheOther)
         EXPECT_EQ(Snapshot(S), before);
         w.edt_FolderChange();
     }
+    // Names given relative to the working folder are journalled in full, so
+    // the undo finds them from anywhere.
+    ASSERT_EQ(RunCli({"rename", "--rule", "r[1][1]", "a.txt", "sub/x.txt"}, {}, S).status, 0);
+    EXPECT_TRUE(testutil::Exists(S + "/sub/r2.txt"));
+    ASSERT_EQ(RunCli({"undo-rename"}, {}, tmp.path()).status, 0);
+    EXPECT_EQ(Snapshot(S), before);
 }
 
 // Runs the command line on a new pseudo-terminal, answering each password
