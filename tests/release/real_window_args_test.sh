@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# The built program under Xvfb, started as a file manager starts it: with a
+# folder, with an archive, with a name that names nothing. What each page
+# lists is read back through the file list's context menu ("复制路径") and the
+# X clipboard.
+set -euo pipefail
+exe="$1"
+for tool in xvfb-run xdotool xclip zip; do
+    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/tree folder"
+echo a > "$work/tree folder/a.txt"
+(cd "$work/tree folder" && zip -q b.zip a.txt)
+cat > "$work/inner.sh" <<'INNER'
+set -euo pipefail
+exe="$1"; work="$2"
+pid=""
+fail() { echo "FAIL: $*"; [ -z "$pid" ] || kill "$pid" 2>/dev/null || true; exit 1; }
+window() {  # waits for a visible window of that name; prints its id
+    for _ in $(seq 1 100); do
+        xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 && return 0
+        sleep 0.1
+    done
+    return 1
+}
+start() {
+    "$exe" "$@" > "$work/velmora.log" 2>&1 &
+    pid=$!
+    wid=$(window 'Velmora文件夹工具') || fail "no window for $*"
+    sleep 1
+}
+stop() { kill "$pid"; wait "$pid" 2>/dev/null || true; pid=""; }
+# Right-clicks the first entry of the shown page's file list and copies its path.
+copy_first_entry() {
+    printf 'nothing copied' | xclip -selection clipboard
+    xdotool mousemove --window "$wid" 450 120 click 3
+    sleep 0.5
+    xdotool key Down Down Down Return
+    sleep 0.5
+    xclip -o -selection clipboard
+}
+folder="$work/tree folder"
+
+start "$folder" "$work/ignored"
+got=$(copy_first_entry)
+[ "$got" = "$folder/a.txt" ] || fail "a folder argument: page 1 lists '$got'"
+stop
+
+# Page 1 stays empty; only page 2, shown, lists the archive's folder.
+start "$folder/b.zip"
+got=$(copy_first_entry)
+[ "$got" = "$folder/a.txt" ] || fail "an archive argument: the shown page lists '$got'"
+stop
+
+# Each page's error box follows.
+start "$work/missing"
+box=$(window '选择文件夹错误!') || fail "no error box for a name that names nothing"
+stop
+echo "PASS"
+INNER
+xvfb-run -a -s "-screen 0 1280x800x24" bash "$work/inner.sh" "$exe" "$work"
