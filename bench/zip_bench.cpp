@@ -1,10 +1,12 @@
 // Compression and extraction speed and archive size of the ZIP facility
-// beside Info-ZIP zip -6 / unzip, bsdtar and 7z, on a copy of /usr/include
-// and on one 256 MiB file of mixed data. Prints one table; asserts nothing.
+// beside its peers, on a copy of /usr/include and on one 256 MiB file of
+// mixed data: zip -r -6 and unzip, bsdtar -x, and pigz -6 -p 2 for the single
+// file. Every figure is the median of `runs` runs. Prints tables; asserts nothing.
 //
-//   zip_bench [runs]      (best of `runs` timings, default 2)
-//   VZ_BENCH_DIR=/path    scratch folder (default: a new folder in /tmp)
+//   zip_bench [runs]      (default 5)
+//   VZ_BENCH_DIR=/path    scratch folder (default: a new folder in /dev/shm)
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -14,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include <sys/resource.h>
 #include <unistd.h>
 
+#include "BenchTiming.h"
 #include "ZipArchive.h"
 
 namespace fs = std::filesystem;
@@ -33,41 +35,29 @@ bool HaveTool(const std::string& name)
     return Shell("command -v " + name + " >/dev/null 2>&1") == 0;
 }
 
-// CPU seconds (user + system) of this process and of finished child processes.
-double CpuSeconds()
+double Median(std::vector<double> v)
 {
-    double total = 0;
-    for (const int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
-        struct rusage u{};
-        getrusage(who, &u);
-        total += static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-                 static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-    }
-    return total;
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
-struct Timing {
-    double wall = 1e9;
-    double cpu = 0;
-};
-
-// Best wall time of `runs`, with the CPU time of that run. Dirty pages of
-// earlier runs are written back first, so no run pays for another's output.
+// Median wall and CPU time (this process and its children) of `runs`.
+// Dirty pages of earlier runs are written back first, so no run pays for
+// another's output.
 Timing Measure(const std::function<void()>& action, int runs, const std::function<void()>& before = {})
 {
-    Timing best;
+    std::vector<double> walls, cpus;
     for (int i = 0; i < runs; ++i) {
         if (before)
             before();
         ::sync();
-        const double cpu = CpuSeconds();
+        const double cpu = CpuSeconds(RUSAGE_SELF) + CpuSeconds(RUSAGE_CHILDREN);
         const auto start = std::chrono::steady_clock::now();
         action();
-        const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (s < best.wall)
-            best = {s, CpuSeconds() - cpu};
+        walls.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        cpus.push_back(CpuSeconds(RUSAGE_SELF) + CpuSeconds(RUSAGE_CHILDREN) - cpu);
     }
-    return best;
+    return {Median(walls), Median(cpus)};
 }
 
 // 256 MiB in 1 MiB pieces: source text, random bytes, and repetitive records,
@@ -123,100 +113,97 @@ double Bytes(const std::string& path)
 }
 
 struct Row {
-    explicit Row(std::string name) : tool(std::move(name)) {}
-    std::string tool;
-    Timing compress, extract;
-    double size = 0;
+    std::string work, tool;
+    Timing time;
+    double size = 0;  // archive bytes, 0 for an extraction
 };
 
-void Print(const std::string& input, const std::vector<Row>& rows)
+void Print(const std::string& input, const std::vector<Row>& rows, double referenceSize)
 {
-    std::printf("\n%s\n%-10s %11s %9s %12s %11s %9s\n", input.c_str(), "tool", "compress s", "(cpu s)", "size bytes",
-                "extract s", "(cpu s)");
+    std::printf("\n%s\n%-10s %-16s %9s %9s %13s %9s\n", input.c_str(), "work", "tool", "wall s", "cpu s", "size bytes",
+                "vs zip -6");
     for (const Row& r : rows) {
-        if (r.compress.cpu > 0)
-            std::printf("%-10s %11.2f %9.2f %12.0f %11.2f %9.2f\n", r.tool.c_str(), r.compress.wall, r.compress.cpu,
-                        r.size, r.extract.wall, r.extract.cpu);
-        else
-            std::printf("%-10s %11s %9s %12.0f %11.2f %9.2f\n", r.tool.c_str(), "-", "-", r.size, r.extract.wall,
-                        r.extract.cpu);
+        std::printf("%-10s %-16s %9.2f %9.2f", r.work.c_str(), r.tool.c_str(), r.time.wall, r.time.cpu);
+        if (r.size > 0 && referenceSize > 0)
+            std::printf(" %13.0f %+8.2f%%", r.size, 100.0 * (r.size / referenceSize - 1));
+        else if (r.size > 0)
+            std::printf(" %13.0f", r.size);
+        std::printf("\n");
     }
     std::fflush(stdout);
 }
 
-void Bench(const std::string& label, const std::string& folder, const std::string& scratch, int runs)
+// The folder's files (one for the single-file input) through every tool.
+void Bench(const std::string& label, const std::string& folder, const std::string& singleFile,
+           const std::string& scratch, int runs)
 {
     std::vector<Row> rows;
     const std::string out = scratch + "/out";
     const auto clearOut = [&] { fs::remove_all(out); fs::create_directories(out); };
     const std::string q = "'" + folder + "'";
-
-    Row ours("velmora");
     const std::string ourZip = scratch + "/ours.zip";
-    ours.compress = Measure([&] { ZipArchive::ZipDirectoryContents(ourZip, folder, ZipMethod::Deflate, {}); }, runs);
-    ours.size = Bytes(ourZip);
-    ours.extract = Measure([&] { ZipArchive::ExtractZipFile(ourZip, out, {}); }, runs, clearOut);
-    rows.push_back(ours);
-
     const std::string infoZip = scratch + "/infozip.zip";
-    if (HaveTool("zip") && HaveTool("unzip")) {
-        Row r("zip -6");
-        r.compress = Measure([&] { Shell("cd " + q + " && zip -6 -q -r " + infoZip + " ."); }, runs,
-                             [&] { fs::remove(infoZip); });
-        r.size = Bytes(infoZip);
-        r.extract = Measure([&] { Shell("unzip -q -o " + infoZip + " -d " + out); }, runs, clearOut);
-        rows.push_back(r);
-        Row again("velmora*");  // ours extracting the zip -6 archive
-        again.extract = Measure([&] { ZipArchive::ExtractZipFile(infoZip, out, {}); }, runs, clearOut);
-        again.size = r.size;
-        rows.push_back(again);
-    }
-    if (HaveTool("bsdtar")) {
-        Row r("bsdtar");
-        const std::string zip = scratch + "/bsdtar.zip";
-        r.compress = Measure([&] { Shell("bsdtar --format zip -cf " + zip + " -C " + q + " ."); }, runs);
-        r.size = Bytes(zip);
-        r.extract = Measure([&] { Shell("bsdtar -xf " + zip + " -C " + out); }, runs, clearOut);
+    double reference = 0;
+
+    Row ours{"compress", "velmora", {}};
+    ours.time = Measure([&] { ZipArchive::ZipDirectoryContents(ourZip, folder, ZipMethod::Deflate, {}); }, runs);
+    ours.size = Bytes(ourZip);
+    rows.push_back(ours);
+    if (HaveTool("zip")) {
+        Row r{"compress", "zip -r -6", {}};
+        r.time = Measure([&] { Shell("cd " + q + " && zip -6 -q -r " + infoZip + " ."); }, runs,
+                         [&] { fs::remove(infoZip); });
+        r.size = reference = Bytes(infoZip);
         rows.push_back(r);
     }
-    if (HaveTool("7z")) {
-        Row r("7z");
-        const std::string zip = scratch + "/7z.zip";
-        r.compress = Measure([&] { Shell("cd " + q + " && 7z a -tzip -bd " + zip + " . >/dev/null"); }, runs,
-                             [&] { fs::remove(zip); });
-        r.size = Bytes(zip);
-        r.extract = Measure([&] { Shell("7z x -y -bd -o" + out + " " + zip + " >/dev/null"); }, runs, clearOut);
+    if (!singleFile.empty() && HaveTool("pigz")) {
+        const std::string gz = scratch + "/single.gz";
+        Row r{"compress", "pigz -6 -p 2", {}};
+        r.time = Measure([&] { Shell("pigz -6 -p 2 -c '" + singleFile + "' > " + gz); }, runs);
+        r.size = Bytes(gz);
         rows.push_back(r);
+        fs::remove(gz);
     }
-    Print(label, rows);
+    rows.push_back({"extract", "velmora", Measure([&] { ZipArchive::ExtractZipFile(ourZip, out, {}); }, runs, clearOut)});
+    if (HaveTool("bsdtar"))
+        rows.push_back({"extract", "bsdtar -x", Measure([&] { Shell("bsdtar -xf " + ourZip + " -C " + out); }, runs, clearOut)});
+    if (HaveTool("unzip"))
+        rows.push_back({"extract", "unzip", Measure([&] { Shell("unzip -q -o " + ourZip + " -d " + out); }, runs, clearOut)});
+    if (fs::exists(infoZip))
+        rows.push_back({"extract", "velmora (zip's)",
+                        Measure([&] { ZipArchive::ExtractZipFile(infoZip, out, {}); }, runs, clearOut)});
+    Print(label, rows, reference);
     fs::remove_all(out);
+    fs::remove(ourZip);
+    fs::remove(infoZip);
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 2;
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     std::string scratch;
     if (const char* dir = std::getenv("VZ_BENCH_DIR")) {
         scratch = dir;
         fs::create_directories(scratch);
     } else {
-        std::string tmpl = (fs::temp_directory_path() / "vz_bench_XXXXXX").string();
+        std::string tmpl = (fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path()) / "vz_bench_XXXXXX";
         scratch = mkdtemp(tmpl.data());
     }
-    std::printf("scratch folder %s, best of %d runs\n", scratch.c_str(), runs);
+    std::printf("scratch folder %s, medians of %d runs\n", scratch.c_str(), runs);
     const std::string corpus = scratch + "/include";
     if (!fs::exists(corpus + "/stdio.h"))
         // Links (some dangle in a copy) are dropped so every tool sees the same plain files.
         Shell("cp -r /usr/include " + corpus + " && find " + corpus + " -type l -delete");
     const std::string bigFolder = scratch + "/big";
-    if (!fs::exists(bigFolder + "/mixed.bin")) {
+    const std::string bigFile = bigFolder + "/mixed.bin";
+    if (!fs::exists(bigFile)) {
         fs::create_directories(bigFolder);
-        MakeMixedFile(bigFolder + "/mixed.bin", ReadSome(corpus, 8 << 20));
+        MakeMixedFile(bigFile, ReadSome(corpus, 8 << 20));
     }
-    Bench("corpus: copy of /usr/include", corpus, scratch, runs);
-    Bench("one 256 MiB file of mixed data", bigFolder, scratch, runs);
+    Bench("corpus: copy of /usr/include", corpus, "", scratch, runs);
+    Bench("one 256 MiB file of mixed data", bigFolder, bigFile, scratch, runs);
     if (!std::getenv("VZ_BENCH_DIR"))
         fs::remove_all(scratch);
     return 0;

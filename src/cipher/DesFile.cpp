@@ -6,6 +6,7 @@
 // target only once it is complete: a failure part-way leaves the old target
 // (or, when they are one path, the source) as it was.
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -18,13 +19,15 @@
 #include <vector>
 
 #include "DESUnit.h"
+#include "DesPipeline.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// Bytes read per step: a multiple of every engine's batch.
-constexpr std::size_t kChunk = std::size_t{1} << 20;
+using despipe::kChunk;
+// A file of two chunks or more gains from the second core.
+constexpr std::uint64_t kTwoCoreSize = 2 * kChunk;
 // The length field is a signed 32-bit integer.
 constexpr std::uint64_t kMaxPlainSize = 0x7FFFFFFF;
 
@@ -223,28 +226,34 @@ DesFileResult EncryptStream(const std::string& sourcePath, const std::string& ta
     if (!out.Open(reason))
         return Fail(reason);
     const DesCipher cipher(DesKeyFromText(keyText), true);
-    std::vector<std::uint8_t> chunk(kChunk);
-    std::uint64_t total = 0;
-    for (;;) {
+    std::uint64_t total = 0, written = 0;
+    bool ended = false;
+    const auto read = [&](std::uint8_t* chunk, std::size_t& blocks) {
         std::size_t got = 0;
-        if (!ReadUpTo(in, chunk.data(), kChunk, got, reason))
-            return Fail(reason);
-        if (got == 0)
-            break;
+        if (!ended && !ReadUpTo(in, chunk, kChunk, got, reason))
+            return false;
+        ended = ended || got < kChunk;
         total += got;
         // The file may have grown since its size was taken.
-        if (total > kMaxPlainSize)
-            return Fail(kTooLarge);
+        if (total > kMaxPlainSize) {
+            reason = kTooLarge;
+            return false;
+        }
         // The last block is filled up with zero bytes.
         const std::size_t padded = (got + 7) / 8 * 8;
-        std::memset(chunk.data() + got, 0, padded - got);
-        cipher.Crypt(chunk.data(), chunk.data(), padded / 8);
-        if (!out.Write(chunk.data(), padded, reason))
-            return Fail(reason);
-        Report(progress, total, size);
-        if (got < kChunk)
-            break;
-    }
+        std::memset(chunk + got, 0, padded - got);
+        blocks = padded / 8;
+        return true;
+    };
+    const auto write = [&](const std::uint8_t* chunk, std::size_t blocks) {
+        if (!out.Write(chunk, blocks * 8, reason))
+            return false;
+        written += blocks * 8;
+        Report(progress, std::min(written, total), size);
+        return true;
+    };
+    if (!despipe::Run(cipher, size >= kTwoCoreSize, read, write))
+        return Fail(reason);
     in.close();
 
     const std::uint8_t length[4] = {static_cast<std::uint8_t>(total), static_cast<std::uint8_t>(total >> 8),
@@ -286,24 +295,33 @@ DesFileResult DecryptStream(const std::string& sourcePath, const std::string& ta
     if (!out.Open(reason))
         return Fail(reason);
     const DesCipher cipher(DesKeyFromText(keyText), false);
-    std::vector<std::uint8_t> chunk(kChunk);
-    std::uint64_t done = 0;
+    std::uint64_t read = 0, done = 0;
     const std::uint64_t plain = static_cast<std::uint64_t>(stored);
-    while (done < payload) {
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, payload - done));
-        if (!ReadUpTo(in, chunk.data(), want, got, reason))
-            return Fail(reason);
+    const auto readChunk = [&](std::uint8_t* chunk, std::size_t& blocks) {
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, payload - read));
+        if (want != 0 && !ReadUpTo(in, chunk, want, got, reason))
+            return false;
         // The file shrank while it was read.
-        if (got != want)
-            return Fail(kCannotRead);
-        cipher.Crypt(chunk.data(), chunk.data(), want / 8);
+        if (want != 0 && got != want) {
+            reason = kCannotRead;
+            return false;
+        }
+        read += want;
+        blocks = want / 8;
+        return true;
+    };
+    const auto writeChunk = [&](const std::uint8_t* chunk, std::size_t blocks) {
+        const std::size_t length = blocks * 8;
         // Fill bytes of the last block are dropped.
-        const std::size_t keep = static_cast<std::size_t>(std::min<std::uint64_t>(want, plain - std::min(plain, done)));
-        if (!out.Write(chunk.data(), keep, reason))
-            return Fail(reason);
-        done += want;
+        const std::size_t keep = static_cast<std::size_t>(std::min<std::uint64_t>(length, plain - std::min(plain, done)));
+        if (!out.Write(chunk, keep, reason))
+            return false;
+        done += length;
         Report(progress, done, payload);
-    }
+        return true;
+    };
+    if (!despipe::Run(cipher, payload >= kTwoCoreSize, readChunk, writeChunk))
+        return Fail(reason);
     in.close();
     if (!out.Commit(reason))
         return Fail(reason);

@@ -8,10 +8,12 @@
 #include <exception>
 #include <functional>
 #include <future>
+#include <libdeflate.h>
 #include <memory>
 #include <zlib.h>
 
 #include "WorkerPool.h"
+#include "ZipCrc.h"
 #include "ZipIo.h"
 
 namespace paralleldeflate {
@@ -19,14 +21,23 @@ namespace {
 
 constexpr std::size_t kChunk = 256 * 1024;
 constexpr std::size_t kDictionary = 32 * 1024;
+// A file below this size (most files of a real folder) is read as one piece
+// and compressed by libdeflate in one call, more than twice as fast as a zlib
+// stream; larger files are cut into chunks, as libdeflate can neither take a
+// dictionary nor end a piece without ending the stream. Larger whole pieces
+// would also leave the progress bar standing still through a file.
+constexpr std::size_t kWholeMember = 1 << 20;
 // Level 5 gives archives within a fraction of a percent of the customary
 // level 6 on source trees and mixed data, for about a fifth less work.
 constexpr int kLevel = 5;
+// libdeflate's level 6 matches zlib's level 6 in size at well under half the work.
+constexpr int kWholeLevel = 6;
 
 struct Chunk {
     std::vector<unsigned char> input;
     std::size_t length = 0;  // of the input; stored chunks hand their input over as output
     std::string dictionary;  // the member's preceding 32 KiB, empty for its first chunk
+    bool first = false;
     bool last = false;
     bool deflate = true;
     std::vector<unsigned char> output;
@@ -84,6 +95,32 @@ private:
     bool ok_ = false;
 };
 
+// One libdeflate compressor per worker thread, for members read whole.
+class WholeDeflater {
+public:
+    WholeDeflater() : compressor_(libdeflate_alloc_compressor(kWholeLevel)) {}
+    ~WholeDeflater() { libdeflate_free_compressor(compressor_); }
+    WholeDeflater(const WholeDeflater&) = delete;
+    WholeDeflater& operator=(const WholeDeflater&) = delete;
+
+    void Run(Chunk& c)
+    {
+        if (!compressor_) {
+            c.error = "out of memory while compressing";
+            return;
+        }
+        c.output.resize(libdeflate_deflate_compress_bound(compressor_, c.input.size()));
+        const std::size_t n =
+            libdeflate_deflate_compress(compressor_, c.input.data(), c.input.size(), c.output.data(), c.output.size());
+        if (n == 0)
+            c.error = "compression failed";
+        c.output.resize(n);
+    }
+
+private:
+    libdeflate_compressor* compressor_;
+};
+
 // Random-looking data (compressed files, media) gains nothing from the match
 // search, which is most of the cost of deflating it: such a chunk is written
 // as stored blocks inside the deflate stream. A chunk qualifies only when its
@@ -128,14 +165,21 @@ bool LooksIncompressible(const std::vector<unsigned char>& in)
 
 void Work(Chunk& c)
 {
-    c.crc = static_cast<std::uint32_t>(crc32_z(0L, c.input.data(), c.input.size()));
+    c.crc = zipcrc::Update(0, c.input.data(), c.input.size());
     if (!c.deflate) {
         c.output.swap(c.input);
         return;
     }
-    thread_local Deflater deflater(kLevel);
     thread_local Deflater storer(0);
-    (LooksIncompressible(c.input) ? storer : deflater).Run(c);
+    if (LooksIncompressible(c.input)) {
+        storer.Run(c);
+    } else if (c.first && c.last) {
+        thread_local WholeDeflater whole;
+        whole.Run(c);
+    } else {
+        thread_local Deflater deflater(kLevel);
+        deflater.Run(c);
+    }
 }
 
 struct Member {
@@ -230,9 +274,11 @@ private:
             auto chunk = std::make_shared<Chunk>();
             chunk->deflate = method_ == ZipMethod::Deflate;
             // Sized from what the file holds (one byte more shows the end
-            // without another chunk), not a whole chunk for every small file.
+            // without another chunk), not a whole chunk for every small file;
+            // a file that fits is read in one piece.
             const std::uint64_t remaining = reading_->source.size > reading_->read ? reading_->source.size - reading_->read : 0;
-            const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, remaining + 1));
+            const std::size_t piece = readingFirst_ && remaining < kWholeMember ? kWholeMember : kChunk;
+            const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(piece, remaining + 1));
             chunk->input.resize(want);
             std::size_t got = 0;
             while (got < want) {
@@ -248,6 +294,7 @@ private:
             chunk->length = got;
             reading_->read += got;
             inFlightBytes_ += got;
+            chunk->first = readingFirst_;
             chunk->last = reading_->eof;
             if (chunk->deflate) {
                 chunk->dictionary = reading_->tail;
@@ -306,7 +353,7 @@ private:
             p.batch->done.get();
             if (p.first) {
                 m.header = writer_.Begin(m.source, m.name, method_);
-                m.crc = crc32(0L, Z_NULL, 0);
+                m.crc = 0;
                 if (progress_)
                     progress_(m.source.path, m.header, 0);
             }

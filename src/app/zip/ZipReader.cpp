@@ -5,9 +5,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <zlib.h>
 
 #include "CodePage.h"
+#include "ZipCrc.h"
 #include "ZipFormat.h"
 
 namespace zipread {
@@ -133,9 +133,9 @@ std::string DecodeName(const std::string& raw, std::uint16_t flags, const std::s
         if (tag != kExtraUnicodePath || haveField || data.size() < 5 || data[0] != 1)
             return;
         const auto* p = reinterpret_cast<const unsigned char*>(data.data());
-        const uLong crc = crc32(0L, reinterpret_cast<const Bytef*>(raw.data()), static_cast<uInt>(raw.size()));
+        const std::uint32_t crc = zipcrc::Update(0, raw.data(), raw.size());
         std::string_view name = data.substr(5);
-        if (Get32(p + 1) == static_cast<std::uint32_t>(crc) && codepage::IsValidUtf8(name)) {
+        if (Get32(p + 1) == crc && codepage::IsValidUtf8(name)) {
             fromField.assign(name);
             haveField = true;
         }
