@@ -215,6 +215,12 @@ TEST(ZipHostileData, ChecksumOrSizeFailureLeavesNoPartialFileAndKeepsTheEarlierO
              r.declaredSize = 100000;
              return BuildZip({r});
          }},
+        {"bytes after the end of the deflate stream", "data follows the end of its compressed stream",
+         [&] {
+             Raw r = M("f.txt", content, 8);
+             r.trailing = "junk";
+             return BuildZip({r});
+         }},
         {"deflate stream damaged", "is damaged",
          [&] {
              std::string b = BuildZip({M("f.txt", content, 8)});

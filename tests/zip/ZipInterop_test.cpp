@@ -20,8 +20,8 @@ namespace {
 
 const std::string kUtf8 = "LC_ALL=C.UTF-8 ";
 
-// A small tree with Chinese names, nesting, binary and empty files; x.txt has
-// a known even-second time.
+// A small tree with Chinese names, nesting, binary and empty files, files
+// below and above 1 MiB; x.txt has a known even-second time.
 void MakeTree(const std::string& root)
 {
     WriteFile(root + "/x.txt", "hello peers\n");
@@ -32,12 +32,14 @@ void MakeTree(const std::string& root)
     for (int i = 0; i < 40000; ++i)
         text += "line " + std::to_string(i * 7919 % 100003) + " of the text\n";
     WriteFile(root + "/sub/text.txt", text);
+    // Large enough to be compressed and inflated as a stream rather than whole.
+    WriteFile(root + "/sub/long.txt", text + text);
     const struct timeval tv[2] = {{1577880000, 0}, {1577880000, 0}};  // 2020-01-01 12:00:00 UTC
     utimes((root + "/x.txt").c_str(), tv);
 }
 
 const std::vector<std::string> kTreeNames = {"x.txt", "中文目录/文件名.txt", "sub/deep/random.bin", "sub/empty.txt",
-                                             "sub/text.txt"};
+                                             "sub/text.txt", "sub/long.txt"};
 
 void ExpectSameTree(const std::string& source, const std::string& extracted)
 {

@@ -156,6 +156,7 @@ struct Raw {
     std::string localName;          // when not empty, the local header's name
     std::int64_t declaredSize = -1; // when set, the size written in both headers
     bool descriptor = false;        // sizes in a signed data descriptor
+    std::string trailing;           // bytes after the member's data, counted in its compressed size
 };
 
 inline Raw M(std::string name, std::string content, std::uint16_t method = 0)
@@ -172,7 +173,7 @@ inline std::string BuildZip(const std::vector<Raw>& members, std::vector<std::ui
 {
     std::string body, central;
     for (const Raw& m : members) {
-        const std::string data = m.method == 8 ? RawDeflate(m.content) : m.content;
+        const std::string data = (m.method == 8 ? RawDeflate(m.content) : m.content) + m.trailing;
         const std::uint32_t crc = Crc(m.content);
         const std::uint32_t usize = m.declaredSize >= 0 ? static_cast<std::uint32_t>(m.declaredSize)
                                                         : static_cast<std::uint32_t>(m.content.size());
