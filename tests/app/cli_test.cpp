@@ -351,6 +351,7 @@ TEST_F(CliBesideWindow, ExitStatusesAndTheirLines)
         {{"encrypt", "-t", T, "-p", "x", a, S + "/gone.txt", S + "/sub"}, 1, "gone.txt"},
         {{"unzip", "-t", T, S + "/sub/deeper/y.zip"}, 1, "y.zip"},
         {{"encrypt", "-t", T, "-p", "x", a}, 0, ""},
+        {{"list", "-v", "-o", T + "/l.csv", a}, 0, "src/a.txt\n"},  // -v names each file
         {{"rename", "--rule", "same[1][0]", a, S + "/big.dat", S + "/sub/x.txt"}, 0, ""},
         {{"rename", "--replace", "same1", "with,comma", "--first", S + "/same1.txt"}, 1, "same1.txt"},
         {{"--version"}, 0, ""},
