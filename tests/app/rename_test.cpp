@@ -244,6 +244,19 @@ TEST_F(RenameBatch, ANameThatExistsIsNeverReplaced)
     ExpectBatchEnded();
 }
 
+// The second checked file would take the name of an unchecked one: the first keeps its name too.
+TEST_F(RenameBatch, AClashWithAFileOutsideTheBatchRenamesNothing)
+{
+    Files({"a.txt", "b.txt", "n2.txt", "x.txt"});
+    OpenFolder(dir.path());
+    CheckRows({0, 3});
+    Numbered("n[1][1]");
+    w.btn_ChangeSelectedName->click();
+    EXPECT_EQ(boxes.Texts(ShownBox::Error), QStringList{RenameFailure(P("x.txt"), EEXIST)});
+    EXPECT_EQ(RelativeFiles(dir.path()), (QStringList{"a.txt", "b.txt", "n2.txt", "x.txt"}));
+    ExpectBatchEnded();
+}
+
 TEST_F(RenameBatch, ANameThatDoesNotChangeIsLeftAloneAndTheBatchGoesOn)
 {
     Files({"n1.txt", "x.txt"});
