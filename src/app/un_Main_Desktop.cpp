@@ -127,7 +127,7 @@ void Tfrm_main::ShowListMenu(QListWidget* list, const QPoint& pos)
     add("复制路径", onEntry, [list] { QGuiApplication::clipboard()->setText(SelectedPaths(list).join(QLatin1Char('\n'))); });
     if (list == Lst_FIles_1) {
         menu->addSeparator();
-        add("撤销上次批量改名", LoadRenameJournal().has_value(), [this] { UndoLastRenameClick(); });
+        add("撤销上次批量改名", HasRenameJournal(), [this] { UndoLastRenameClick(); });
     }
     if (contextMenuHook) {
         contextMenuHook(*menu);

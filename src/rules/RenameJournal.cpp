@@ -124,6 +124,16 @@ std::optional<RenameJournalContents> LoadRenameJournal(const QString& path)
     return contents;
 }
 
+bool HasRenameJournal(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray header = file.readLine().trimmed();
+    const QByteArray folder = file.readLine();
+    return header == kHeader && folder.startsWith(kFolderTag) && !file.readLine().trimmed().isEmpty();
+}
+
 void SaveRenameJournal(const RenameJournalContents& contents, const QString& path)
 {
     const QString folder = QFileInfo(path).absolutePath();

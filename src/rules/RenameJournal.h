@@ -10,10 +10,10 @@
 // rename), so a crash leaves either the old journal or the new one. A batch
 // that renamed nothing leaves the previous journal as it was.
 //
-// Recording a batch (after CheckRenamePlan, RenamePlan.h):
-//     RenameRun run(folder);
-//     for (const RenameStep& step : plan) run.Rename(step);   // throws on a refusal
-//     run.Save();                                             // also after a failure or a stop
+// Running a batch (PlanRenames, RenamePlan.h, gives the plan):
+//     RunRenamePlan(plan, folder, [&](int i) { /* progress */ return !stopped; });
+// checks the whole plan first, renames, and saves the journal however the
+// batch ends. RenameRun is the step-by-step form it is built on.
 // Undoing it:
 //     if (auto last = LoadRenameJournal()) {
 //         const auto failed = UndoRenames(last->renames);     // newest first, never overwrites
@@ -28,7 +28,7 @@
 #include <vector>
 
 struct RenameJournalContents {
-    QString folder;               // the folder the batch was started on, for the undo's question
+    QString folder;                   // the folder the batch was started on, for the undo's question
     std::vector<RenameStep> renames;  // the renames made, oldest first
 };
 
@@ -38,6 +38,10 @@ QString RenameJournalPath();
 // The last batch's journal; nothing when there is none, it is empty or it
 // can't be read as a journal.
 std::optional<RenameJournalContents> LoadRenameJournal(const QString& path = RenameJournalPath());
+
+// Whether there is a journal to undo, without reading all of it (a menu asks
+// this each time it opens).
+bool HasRenameJournal(const QString& path = RenameJournalPath());
 
 // Replaces the journal with contents (its folder made when missing). Throws
 // std::runtime_error with the system's text when it can't be written; the
