@@ -61,9 +61,11 @@ batch::Hooks Reporter::Hooks(bool goOnAfterFailure)
 {
     batch::Hooks hooks;
     hooks.starting = [this](const QString& file, qsizetype) { Show(file, 0, 0, true); };
-    hooks.bytes = [this](const QString& file, std::uint64_t handled, std::uint64_t size) {
-        Show(file, handled, size, false);
-    };
+    if (progress_) {
+        hooks.bytes = [this](const QString& file, std::uint64_t handled, std::uint64_t size) {
+            Show(file, handled, size, false);
+        };
+    }
     hooks.done = [this](const QString& file, qsizetype) { Handled(file); };
     hooks.failed = [this, goOnAfterFailure](const batch::Failure& f) {
         Failed(f.file, f.reason);
@@ -75,6 +77,8 @@ batch::Hooks Reporter::Hooks(bool goOnAfterFailure)
 
 ZipProgress Reporter::ArchiveProgress()
 {
+    if (!progress_ && !verbose_)
+        return {};  // nobody looks: the facility need not report at all
     return [this](ZipArchive*, const std::string& name, const ZipHeader& header, std::int64_t position) {
         const QString file = DecodePath(name);
         if (file != current_) {
