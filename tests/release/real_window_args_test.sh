@@ -17,9 +17,13 @@ cat > "$work/inner.sh" <<'INNER'
 set -euo pipefail
 exe="$1"; work="$2"
 pid=""
-fail() { echo "FAIL: $*"; [ -z "$pid" ] || kill "$pid" 2>/dev/null || true; exit 1; }
+fail() {
+    echo "FAIL: $*"; cat "$work/velmora.log" 2>/dev/null || true
+    [ -z "$pid" ] || kill "$pid" 2>/dev/null || true
+    exit 1
+}
 window() {  # waits for a visible window of that name; prints its id
-    for _ in $(seq 1 100); do
+    for _ in $(seq 1 300); do
         xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 && return 0
         sleep 0.1
     done
