@@ -10,6 +10,7 @@
 #include "Pump.h"
 #include "folder_services.h"
 
+#include <functional>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -51,6 +52,19 @@ std::optional<QString> AskListFileName(Tfrm_main& form)
     return name;
 }
 
+// The first failed write ends the export with one error box naming its
+// cause; the earlier list of that name is kept and no success is reported.
+bool ReportedWriteFailure(Tfrm_main& form, const std::function<void()>& writeList)
+{
+    try {
+        writeList();
+        return false;
+    } catch (const ListFileError& e) {
+        form.Dialogs().ShowError(&form, ApplicationTitle(), QString::fromUtf8(e.what()));
+        return true;
+    }
+}
+
 }  // namespace
 
 void Tfrm_main::btn_OutAllFilesClick()
@@ -70,21 +84,26 @@ void Tfrm_main::btn_OutAllFilesClick()
 
     // 3. Create it with its header. ".csv" is added whatever the name ends in.
     FileListWriter out(*name + QStringLiteral(".csv"));
-    out.WriteLine(listbatch::AllFilesHeader());
+    const bool failed = ReportedWriteFailure(*this, [&] {
+        out.WriteLine(listbatch::AllFilesHeader());
 
-    // 4. One row for every file of the tree. A folder text that names no
-    // folder throws: the file is closed with its header and the failure is
-    // reported instead of a success.
-    const QString folder = edt_Folder->text();
-    if (!folder.isEmpty()) {
-        const QStringList files = GetAllFiles(folder);
-        ProgressBar->SetMax(files.size());
-        listbatch::WriteRows(out, batch::Entries::Of(files), ExportHooks(*this));
-    }
+        // 4. One row for every file of the tree. A folder text that names no
+        // folder throws: no list is put in place and the failure is reported
+        // instead of a success.
+        const QString folder = edt_Folder->text();
+        if (!folder.isEmpty()) {
+            const QStringList files = GetAllFiles(folder);
+            ProgressBar->SetMax(files.size());
+            listbatch::WriteRows(out, batch::Entries::Of(files), ExportHooks(*this));
+        }
 
-    // 5. and 6. Close and report, also after a stop.
-    out.Close();
-    Dialogs().ShowMessage(this, ApplicationTitle(), kSaved);
+        // 5. Close, which puts the list in place.
+        out.Close();
+    });
+
+    // 6. Report, also after a stop.
+    if (!failed)
+        Dialogs().ShowMessage(this, ApplicationTitle(), kSaved);
 
     // 7.
     EnabledAllButton();
@@ -108,20 +127,23 @@ void Tfrm_main::btn_OutFilesClick()
 
     // 4. Create the file with its header; the bar counts the checked entries.
     FileListWriter out(*name + QStringLiteral(".csv"));
-    out.WriteLine(listbatch::CheckedFilesHeader());
-    std::int64_t checked = 0;
-    for (int i = 0; i < Lst_FIles_1->count(); ++i)
-        if (Lst_FIles_1->item(i)->checkState() == Qt::Checked)
-            ++checked;
-    ProgressBar->SetMax(checked);
+    const bool failed = ReportedWriteFailure(*this, [&] {
+        out.WriteLine(listbatch::CheckedFilesHeader());
+        std::int64_t checked = 0;
+        for (int i = 0; i < Lst_FIles_1->count(); ++i)
+            if (Lst_FIles_1->item(i)->checkState() == Qt::Checked)
+                ++checked;
+        ProgressBar->SetMax(checked);
 
-    // 5. One row per checked entry; the bar shows the entry's place in the
-    // whole list, so it fills early when unchecked entries come first.
-    listbatch::WriteRows(out, CheckedEntries(Lst_FIles_1), ExportHooks(*this));
+        // 5. One row per checked entry; the bar shows the entry's place in the
+        // whole list, so it fills early when unchecked entries come first.
+        listbatch::WriteRows(out, CheckedEntries(Lst_FIles_1), ExportHooks(*this));
+        out.Close();
+    });
 
-    // 6. Close and report, also after a stop or with nothing checked.
-    out.Close();
-    Dialogs().ShowMessage(this, ApplicationTitle(), kSaved);
+    // 6. Report, also after a stop or with nothing checked.
+    if (!failed)
+        Dialogs().ShowMessage(this, ApplicationTitle(), kSaved);
 
     // 7.
     EnabledAllButton();

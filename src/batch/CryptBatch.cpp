@@ -3,13 +3,15 @@
 #include "CodePage.h"
 #include "folder_services.h"
 
-#include <filesystem>
+#include <cerrno>
 #include <stdexcept>
-#include <system_error>
 
 namespace cryptbatch {
 
 namespace {
+
+const QString kLinkInTheWay = QStringLiteral("目标文件夹是符号链接，未写入");
+const QString kIsTheLog = QStringLiteral("目标是本批次的日志文件note.txt，未写入");
 
 std::runtime_error Failure(const QString& message)
 {
@@ -36,43 +38,66 @@ QString TreeTargetPath(const QString& folderText, const QString& targetFolder, c
     return target;
 }
 
-void EnsureTargetFolder(const QString& target)
+TargetTree::TargetTree(const QString& targetFolder) : path_(targetFolder)
 {
-    const QString folder = FolderPart(target);
-    if (folder.isEmpty())
-        return;
-    const std::filesystem::path path(EncodePath(folder));
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error))
-        return;
-    std::filesystem::create_directories(path, error);
-    if (error)
-        throw Failure(QStringLiteral("创建文件夹发生错误，错误原因:") + QString::fromLocal8Bit(error.message()));
+    try {
+        root_ = safefile::Folder::Open(EncodePath(targetFolder));
+    } catch (const std::exception& e) {
+        throw Failure(QStringLiteral("打开目标文件夹") + targetFolder + QStringLiteral("发生错误，错误原因:")
+                      + QString::fromUtf8(e.what()));
+    }
 }
 
-DesFileResult CryptFile(Direction direction, const QString& source, const QString& target, const QString& password,
+std::optional<safefile::Folder> TargetTree::FolderFor(const QString& target, QString* why) const
+{
+    const QString folder = FolderPart(target);
+    if (!folder.startsWith(path_))
+        return root_;  // every target path starts with the chosen folder
+    try {
+        return root_.Sub(EncodePath(folder.mid(path_.size())), true);
+    } catch (const safefile::Error& e) {
+        if (e.Code() != ELOOP)
+            throw Failure(QStringLiteral("创建文件夹发生错误，错误原因:") + QString::fromUtf8(e.what()));
+        *why = kLinkInTheWay;
+        return std::nullopt;
+    }
+}
+
+DesFileResult CryptFile(Direction direction, const QString& source, const safefile::Folder& folder,
+                        const QString& target, const QString& password, const OperationLog& log,
                         const DesProgress& progress)
 {
     const std::string key = codepage::Utf8ToAnsi(password.toUtf8().toStdString());
     std::string sourcePath;
-    std::string targetPath;
+    std::string name;
     try {
         sourcePath = EncodePath(source);
-        targetPath = EncodePath(target);
+        name = EncodePath(BareFileName(target));
     } catch (const std::runtime_error& e) {
         return {false, e.what()};
     }
-    return direction == Direction::Encrypt ? DesEncryptFile(sourcePath, targetPath, key, progress)
-                                           : DesDecryptFile(sourcePath, targetPath, key, progress);
+    if (log.Is(folder, name))
+        return {false, kIsTheLog.toUtf8().toStdString()};
+    return direction == Direction::Encrypt ? DesEncryptFile(sourcePath, folder, name, key, progress)
+                                           : DesDecryptFile(sourcePath, folder, name, key, progress);
 }
 
-OperationLog::OperationLog(const QString& targetFolder) : file_(JoinPath(targetFolder, QStringLiteral("note.txt")))
+OperationLog::OperationLog(const safefile::Folder& targetFolder)
+    : path_(DecodePath(targetFolder.PathOf("note.txt")))
 {
-    // Unbuffered: every line is on disk before the next file's step, which
-    // also makes a write failure show at the line that caused it.
-    if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-        throw Failure(QStringLiteral("创建日志文件") + file_.fileName() + QStringLiteral("发生错误，错误原因:")
-                      + file_.errorString());
+    try {
+        safefile::NewFile log(targetFolder, "note.txt");
+        file_ = log.CommitKeepOpen();
+        id_ = safefile::IdOf(file_.Get());
+    } catch (const std::exception& e) {
+        throw Failure(QStringLiteral("创建日志文件") + path_ + QStringLiteral("发生错误，错误原因:")
+                      + QString::fromUtf8(e.what()));
+    }
+}
+
+bool OperationLog::Is(const safefile::Folder& folder, const std::string& name) const
+{
+    return file_.Valid() && safefile::NameHolds(folder, name, id_);
 }
 
 QByteArray OperationLog::Line(Direction direction, const QString& source, const QString& target)
@@ -84,9 +109,12 @@ QByteArray OperationLog::Line(Direction direction, const QString& source, const 
 void OperationLog::Write(Direction direction, const QString& source, const QString& target)
 {
     const QByteArray line = Line(direction, source, target);
-    if (file_.write(line) != line.size())
-        throw Failure(QStringLiteral("写入日志文件") + file_.fileName() + QStringLiteral("发生错误，错误原因:")
-                      + file_.errorString());
+    try {
+        safefile::WriteAll(file_.Get(), line.constData(), static_cast<std::size_t>(line.size()));
+    } catch (const safefile::Error& e) {
+        throw Failure(QStringLiteral("写入日志文件") + path_ + QStringLiteral("发生错误，错误原因:")
+                      + QString::fromUtf8(e.what()));
+    }
 }
 
 QString MissingTargetsText(const std::vector<MissingTarget>& missing)
@@ -117,7 +145,7 @@ std::optional<QString> PasswordRefusal(const QString& password)
     return std::nullopt;
 }
 
-CryptRun::CryptRun(CryptJob job) : job_(std::move(job)), log_(job_.targetFolder)
+CryptRun::CryptRun(CryptJob job) : job_(std::move(job)), targets_(job_.targetFolder), log_(targets_.Root())
 {
 }
 
@@ -137,26 +165,32 @@ bool CryptRun::Step(const QString& source, const batch::Hooks& hooks)
     const bool tree = job_.layout == Layout::Tree;
     const QString target = tree ? TreeTargetPath(job_.folderText, job_.targetFolder, source)
                                 : FlatTargetPath(job_.targetFolder, source);
-    if (tree) {
+    if (tree)
         log_.Write(job_.direction, source, target);
-        try {
-            EnsureTargetFolder(target);
-        } catch (const std::exception& e) {
-            return hooks.GoOnAfter({source, QString::fromUtf8(e.what()), FolderFailed});
-        }
+    // The tree layout makes the target's folder first; a link in its place
+    // gives no target.
+    std::optional<safefile::Folder> folder;
+    QString why;
+    try {
+        folder = targets_.FolderFor(target, &why);
+    } catch (const std::exception& e) {
+        return hooks.GoOnAfter({source, QString::fromUtf8(e.what()), FolderFailed});
     }
     std::optional<batch::Failure> failure;
-    try {
-        const DesFileResult result =
-            CryptFile(job_.direction, source, target, job_.password, [&](std::uint64_t done, std::uint64_t total) {
-                if (hooks.bytes)
-                    hooks.bytes(source, done, total);
-            });
-        if (!result)
-            failure = batch::Failure{source, QString::fromUtf8(result.reason), NoTarget};
-    } catch (const std::exception& e) {
-        failure = batch::Failure{source, QString::fromUtf8(e.what()), StepRaised};
-    }
+    if (!folder)
+        failure = batch::Failure{source, why, NoTarget};
+    else
+        try {
+            const DesFileResult result = CryptFile(job_.direction, source, *folder, target, job_.password, log_,
+                                                   [&](std::uint64_t done, std::uint64_t total) {
+                                                       if (hooks.bytes)
+                                                           hooks.bytes(source, done, total);
+                                                   });
+            if (!result)
+                failure = batch::Failure{source, QString::fromUtf8(result.reason), NoTarget};
+        } catch (const std::exception& e) {
+            failure = batch::Failure{source, QString::fromUtf8(e.what()), StepRaised};
+        }
     if (failure && !hooks.GoOnAfter(*failure))
         return false;
     if (!tree)

@@ -5,9 +5,9 @@
 
 #include "BatchRun.h"
 #include "DESUnit.h"
+#include "SafeFile.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QString>
 #include <optional>
 #include <vector>
@@ -26,33 +26,56 @@ QString FlatTargetPath(const QString& targetFolder, const QString& source);
 // has none; otherwise "/home/u/photos/a.jpg" would become "/tmp/enca.jpg".
 QString TreeTargetPath(const QString& folderText, const QString& targetFolder, const QString& source);
 
-// Creates the folder that will hold target, with all missing parents, when it
-// isn't there yet. Throws std::runtime_error "创建文件夹发生错误，错误原因:" + reason.
-void EnsureTargetFolder(const QString& target);
-
-// One file through the cipher: the password goes in the ANSI code page of the
-// locale (so it gives the key a Windows system of that language gives), both
-// paths in the file-system encoding. A path the encoding can't express is a
-// file without a target, like any other the cipher reports.
-DesFileResult CryptFile(Direction direction, const QString& source, const QString& target, const QString& password,
-                        const DesProgress& progress);
-
-// "note.txt" in the target folder: created or emptied when opened, one line
-// per handled file, UTF-8 without a BOM, CR LF. Each line reaches the disk
-// before the next file is handled, so a batch that ends early leaves an
-// accurate log. Failures throw std::runtime_error with the message the user sees.
+// "note.txt" in the target folder: created or emptied when opened (a link of
+// that name is replaced, never written through), one line per handled file,
+// UTF-8 without a BOM, CR LF. Each line reaches the disk before the next file
+// is handled, so a batch that ends early leaves an accurate log. Failures
+// throw std::runtime_error with the message the user sees.
 class OperationLog {
 public:
-    explicit OperationLog(const QString& targetFolder);
+    explicit OperationLog(const safefile::Folder& targetFolder);
     void Write(Direction direction, const QString& source, const QString& target);
-    void Close() { file_.close(); }
-    QString Path() const { return file_.fileName(); }
+    void Close() { file_.Reset(); }
+    QString Path() const { return path_; }
+    // Whether name in folder is this log.
+    bool Is(const safefile::Folder& folder, const std::string& name) const;
 
     static QByteArray Line(Direction direction, const QString& source, const QString& target);
 
 private:
-    QFile file_;
+    safefile::Fd file_;
+    safefile::FileId id_;
+    QString path_;
 };
+
+// Where one batch writes: the folder the user chose, opened once (it may
+// itself be a link), and the folders below it, opened part by part without
+// following links, so a folder swapped for a link receives nothing.
+class TargetTree {
+public:
+    // Throws std::runtime_error when the folder can't be opened.
+    explicit TargetTree(const QString& targetFolder);
+    const safefile::Folder& Root() const { return root_; }
+
+    // The folder that holds target (a path below the chosen folder), made
+    // with its missing parents. A link or file in the way gives nothing and
+    // the reason in *why; a folder that can't be made throws
+    // "创建文件夹发生错误，错误原因:" + the system's reason.
+    std::optional<safefile::Folder> FolderFor(const QString& target, QString* why) const;
+
+private:
+    QString path_;
+    safefile::Folder root_;
+};
+
+// One file through the cipher into target inside folder. The password goes
+// in the ANSI code page of the locale (so it gives the key a Windows system
+// of that language gives), the paths in the file-system encoding. A path the
+// encoding can't express, or a target that is the batch's own log, is a file
+// without a target, like any other the cipher reports.
+DesFileResult CryptFile(Direction direction, const QString& source, const safefile::Folder& folder,
+                        const QString& target, const QString& password, const OperationLog& log,
+                        const DesProgress& progress);
 
 struct MissingTarget {
     QString source;
@@ -108,6 +131,7 @@ private:
     bool Step(const QString& source, const batch::Hooks& hooks);
 
     CryptJob job_;
+    TargetTree targets_;
     OperationLog log_;
 };
 

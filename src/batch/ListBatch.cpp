@@ -24,6 +24,8 @@ bool WriteRows(FileListWriter& out, const batch::Entries& entries, const batch::
         try {
             ReadFileInfo(path, info);
             out.WriteLine(FileListLine(path, info));
+        } catch (const ListFileError&) {
+            throw;  // the list itself failed: that ends the export
         } catch (const std::exception& e) {
             if (!hooks.GoOnAfter({path, QString::fromUtf8(e.what())}))
                 return false;

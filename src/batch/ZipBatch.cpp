@@ -40,9 +40,8 @@ bool ZipEntries(ZipArchive& zip, const QString& archive, const batch::Entries& e
             zip.Add(EncodePath(path), std::string(), ZipMethod::Deflate);
         } catch (const std::exception& e) {
             if (!hooks.GoOnAfter({path, QString::fromUtf8(e.what()), AddFailed})) {
-                // Finish the archive with the members added so far, so a
-                // failed entry never leaves a broken archive behind.
-                CloseQuietly(zip);
+                // No partial archive: an earlier one of that name stays.
+                zip.Abandon();
                 return false;
             }
         }

@@ -10,6 +10,10 @@
 #include <string>
 #include <string_view>
 
+namespace safefile {
+class Folder;
+}
+
 using DesKey = std::array<std::uint8_t, 8>;
 using DesBlock = std::array<std::uint8_t, 8>;
 
@@ -33,6 +37,15 @@ DesFileResult DesEncryptFile(const std::string& sourcePath, const std::string& t
                              const DesProgress& progress = {});
 DesFileResult DesDecryptFile(const std::string& sourcePath, const std::string& targetPath, std::string_view keyText,
                              const DesProgress& progress = {});
+// The same with the target named inside an open folder, so that folders
+// below the one the user chose are never reached through a link.
+DesFileResult DesEncryptFile(const std::string& sourcePath, const safefile::Folder& targetFolder,
+                             const std::string& targetName, std::string_view keyText, const DesProgress& progress = {});
+// Decrypting a file onto itself writes nothing when the fill bytes of the
+// last block are not zero (a wrong password, almost surely): the encrypted
+// file is kept.
+DesFileResult DesDecryptFile(const std::string& sourcePath, const safefile::Folder& targetFolder,
+                             const std::string& targetName, std::string_view keyText, const DesProgress& progress = {});
 std::string DesEncryptTextHex(std::string_view text, std::string_view keyText);
 std::string DesDecryptTextHex(std::string_view hex, std::string_view keyText);
 

@@ -3,6 +3,7 @@
 #include "folder_services.h"
 
 #include <QDate>
+#include <QFile>
 #include <QDateTime>
 #include <QHash>
 #include <QLocale>
@@ -230,33 +231,32 @@ namespace {
 constexpr qsizetype kBufferSize = 64 * 1024;
 }
 
-FileListWriter::FileListWriter(const QString& fileName) : file_(fileName)
+FileListWriter::FileListWriter(const QString& fileName) : fileName_(fileName)
 {
-    // Unbuffered at the QFile level: this writer's own buffer is the only one,
-    // so a write error surfaces at the line that causes it.
-    if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-        throw std::runtime_error(
-            QStringLiteral("Cannot create file \"%1\". %2").arg(fileName, file_.errorString()).toStdString());
-    buffer_.reserve(kBufferSize + 4096);
-}
-
-FileListWriter::FileListWriter(StandardOutput)
-{
-    if (!file_.open(1, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::DontCloseHandle))
-        throw std::runtime_error(QStringLiteral("Cannot write to standard output. %1").arg(file_.errorString()).toStdString());
-    buffer_.reserve(kBufferSize + 4096);
-}
-
-FileListWriter::~FileListWriter()
-{
-    if (!file_.isOpen())
-        return;
     try {
-        Flush();
-    } catch (...) {
-        // Nothing more can be done for this file; it is closed below.
+        file_ = std::make_unique<safefile::NewFile>(EncodePath(fileName));
+    } catch (const std::exception& e) {
+        throw std::runtime_error(
+            QStringLiteral("Cannot create file \"%1\". %2").arg(fileName, QString::fromUtf8(e.what())).toStdString());
     }
-    file_.close();
+    fd_ = file_->Get();
+    buffer_.reserve(kBufferSize + 4096);
+}
+
+FileListWriter::FileListWriter(StandardOutput) : fileName_(QStringLiteral("standard output")), fd_(1)
+{
+    buffer_.reserve(kBufferSize + 4096);
+}
+
+FileListWriter::~FileListWriter() = default;
+
+void FileListWriter::Fail(const std::exception& cause)
+{
+    file_.reset();  // the earlier list of that name stays
+    fd_ = -1;
+    throw ListFileError((QStringLiteral("写入列表文件") + fileName_ + QStringLiteral("发生错误，错误原因:")
+                         + QString::fromUtf8(cause.what()))
+                            .toStdString());
 }
 
 void FileListWriter::WriteLine(const QString& line)
@@ -269,30 +269,28 @@ void FileListWriter::WriteLine(const QString& line)
 
 void FileListWriter::Flush()
 {
-    if (buffer_.isEmpty())
-        return;
-    const qint64 written = file_.write(buffer_);
-    const bool ok = written == buffer_.size();
-    // The lines of a failed write are dropped, so each later failure is
-    // reported once for its own lines, not again for these.
+    if (fd_ < 0)
+        throw ListFileError(QStringLiteral("写入列表文件%1发生错误").arg(fileName_).toStdString());
+    try {
+        safefile::WriteAll(fd_, buffer_.constData(), static_cast<std::size_t>(buffer_.size()));
+    } catch (const std::exception& e) {
+        Fail(e);
+    }
     buffer_.clear();
-    if (!ok)
-        throw std::runtime_error(
-            QStringLiteral("Cannot write file \"%1\". %2").arg(file_.fileName(), file_.errorString()).toStdString());
 }
 
 void FileListWriter::Close()
 {
-    if (!file_.isOpen())
+    if (fd_ < 0)
         return;
-    try {
-        Flush();
-    } catch (...) {
-        file_.close();
-        throw;
+    Flush();
+    if (file_) {
+        try {
+            file_->Commit();
+        } catch (const std::exception& e) {
+            Fail(e);
+        }
+        file_.reset();
     }
-    file_.close();
-    if (file_.error() != QFileDevice::NoError)
-        throw std::runtime_error(
-            QStringLiteral("Cannot write file \"%1\". %2").arg(file_.fileName(), file_.errorString()).toStdString());
+    fd_ = -1;
 }

@@ -4,9 +4,12 @@
 // knows of widgets.
 
 #include <QByteArray>
-#include <QFile>
 #include <QString>
 #include <cstdint>
+#include <memory>
+#include <stdexcept>
+
+#include "SafeFile.h"
 
 struct FileInfo {
     std::int64_t FileSize = 0;   // 64-bit: sizes of 2 GiB and more are shown as they are
@@ -39,13 +42,21 @@ QString FileAttToText(std::int32_t att);
 // comma, a double quote, a CR or an LF is quoted with inner quotes doubled.
 QString FileListLine(const QString& path, const FileInfo& info);
 
+// A write to the list file failed; the message names the file and the cause.
+class ListFileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 // The list file: UTF-8 without a byte-order mark, CR LF after every line,
-// written through a large buffer. Failures throw std::runtime_error with the
-// message the user sees. Destroying an open writer writes what is buffered
-// and closes the file, ignoring errors, so a file is never left open.
+// written through a large buffer into a temporary file that takes the name
+// only when Close succeeds, so a failure keeps an earlier list of that name
+// whole. Creation fails with std::runtime_error, every later write with
+// ListFileError, each with the message the user sees. Destroying a writer
+// that was not closed drops what it wrote.
 class FileListWriter {
 public:
-    // Creates or replaces the file.
+    // A link of that name is replaced when the list is put in place.
     explicit FileListWriter(const QString& fileName);
     // Writes to the process's standard output, which stays open afterwards.
     struct StandardOutput {};
@@ -55,11 +66,14 @@ public:
     FileListWriter& operator=(const FileListWriter&) = delete;
 
     void WriteLine(const QString& line);
-    // Writes the rest and closes; throws when that fails.
+    // Writes the rest and puts the file in place.
     void Close();
 
 private:
     void Flush();
-    QFile file_;
+    [[noreturn]] void Fail(const std::exception& cause);
+    QString fileName_;
+    std::unique_ptr<safefile::NewFile> file_;
+    int fd_ = -1;  // the temporary file's, or standard output; -1 once closed or failed
     QByteArray buffer_;
 };

@@ -41,14 +41,14 @@ TEST(CryptLog, OpeningEmptiesAnExistingLogAndAFolderInItsPlaceFails)
     QTemporaryDir dir;
     testutil::WriteFile(dir.path() + "/note.txt", "old contents that must go");
     {
-        OperationLog log(dir.path());
+        OperationLog log(TargetTree(dir.path()).Root());
         log.Write(Direction::Encrypt, "s", "t");
     }
     EXPECT_EQ(testutil::ReadFile(dir.path() + "/note.txt"), QStringLiteral("源文件:s,加密文件:t\r\n").toUtf8());
 
     QTemporaryDir other;
     QDir(other.path()).mkdir("note.txt");
-    EXPECT_THROW(OperationLog log(other.path()), std::runtime_error);
+    EXPECT_THROW(OperationLog log(TargetTree(other.path()).Root()), std::runtime_error);
 }
 
 TEST(CryptMissingTargets, NamesTwentyFilesWithReasonsThenAnEllipsis)

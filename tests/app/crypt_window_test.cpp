@@ -504,22 +504,6 @@ TEST_F(CryptWindow, LogFailuresEndTheBatch)
     EXPECT_FALSE(Exists(D + "/a.bin"));
     EXPECT_TRUE(AllButtonsEnabled());
 
-    // The log can't be written: note.txt leads to /dev/full. The encrypt tree batch ends in the failure report.
-    if (!QFileInfo::exists("/dev/full"))
-        GTEST_SKIP() << "/dev/full is missing";
-    ASSERT_TRUE(QFile::link("/dev/full", T + "/note.txt"));
-    w->edt_Folder->setText(S);
-    w->edt_Password->setText("pw");
-    dialogs.shown.clear();
-    dialogs.folderAnswers = {T};
-    w->btn_EncryptFolders->click();
-    const QStringList errors = BoxTexts(ShownBox::Error);
-    ASSERT_EQ(errors.size(), 1);
-    EXPECT_TRUE(errors[0].startsWith(QStringLiteral("写入日志文件"))) << errors[0].toStdString();
-    EXPECT_TRUE(errors[0].endsWith('.'));
-    EXPECT_EQ(dialogs.shown.back().caption, ApplicationTitle());
-    EXPECT_FALSE(Exists(T + "/r1.txt"));  // the line comes before the file's step
-    EXPECT_TRUE(AllButtonsEnabled());
 }
 
 TEST_F(CryptWindow, AFolderThatCantBeCreatedBecauseItsNameIsAFileEndsTheTreeBatch)

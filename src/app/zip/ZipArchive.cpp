@@ -108,6 +108,11 @@ void ZipArchive::Close()
     impl_->reader.Close();
 }
 
+void ZipArchive::Abandon()
+{
+    impl_->writer.Abort();
+}
+
 void ZipArchive::ZipDirectoryContents(const std::string& archivePath, const std::string& folder, ZipMethod method,
                                       ZipProgress onProgress)
 {

@@ -55,6 +55,9 @@ public:
     // object destroyed without Close discards what it had written, and an
     // earlier archive of that name stays as it was.
     void Close();
+    // In write mode drops what was written: no archive is put in place, and
+    // an earlier archive of that name stays as it was.
+    void Abandon();
 
     static void ZipDirectoryContents(const std::string& archivePath, const std::string& folder, ZipMethod method,
                                      ZipProgress onProgress);

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <deque>
+#include <optional>
 #include <future>
 #include <memory>
 #include <cstring>
@@ -166,25 +167,28 @@ private:
     libdeflate_decompressor* whole_;
 };
 
-using Dir = std::shared_ptr<Fd>;
+using Dir = safefile::Folder;
 
 // Folders below the target, opened one part at a time without following
-// symbolic links, so nothing is ever written outside the target. A folder's
-// descriptor stays open while a write that uses it is pending.
+// symbolic links, so nothing is ever written outside the target (the target
+// itself may be a link). A folder's descriptor stays open while a write that
+// uses it is pending.
 class FolderTree {
 public:
     FolderTree(const std::string& target) : target_(target)
     {
         std::error_code ec;
         std::filesystem::create_directories(target, ec);
-        const int fd = ::open(target.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0)
-            throw ZipError("Can't open the folder " + target + ": " + zipio::ErrnoText(errno));
-        root_ = std::make_shared<Fd>(fd);
+        try {
+            root_ = safefile::Folder::Open(target);
+        } catch (const safefile::Error& e) {
+            throw ZipError("Can't open the folder " + target + ": " + e.what());
+        }
     }
 
-    // The descriptor of a folder below the target ("" is the target), made when missing.
-    Dir Open(const std::string& rel)
+    // The folder below the target ("" is the target), made when missing if
+    // create is set; an invalid folder when it is missing and create is not.
+    Dir Open(const std::string& rel, bool create = true)
     {
         if (rel.empty())
             return root_;
@@ -192,25 +196,23 @@ public:
         if (it != open_.end())
             return it->second;
         const auto slash = rel.find_last_of('/');
-        const Dir parentDir = Open(slash == std::string::npos ? std::string() : rel.substr(0, slash));
-        const int parent = parentDir->Get();
-        const std::string part = slash == std::string::npos ? rel : rel.substr(slash + 1);
-        int fd = ::openat(parent, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0 && errno == ENOENT) {
-            if (::mkdirat(parent, part.c_str(), 0777) != 0 && errno != EEXIST)
-                throw ZipError("Can't create the folder " + dirwalk::Join(target_, rel) + ": " +
-                               zipio::ErrnoText(errno));
-            fd = ::openat(parent, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        }
-        if (fd < 0) {
-            const int err = errno;
+        const Dir parent = Open(slash == std::string::npos ? std::string() : rel.substr(0, slash), create);
+        if (!parent.Valid())
+            return {};
+        Dir dir;
+        try {
+            dir = parent.Sub(slash == std::string::npos ? rel : rel.substr(slash + 1), create);
+        } catch (const safefile::Error& e) {
+            if (!create && e.Code() == ENOENT)
+                return {};
             throw ZipError("Can't create the folder " + dirwalk::Join(target_, rel) + ": " +
-                           (err == ELOOP || err == ENOTDIR ? std::string("a file or symbolic link of that name is in the way")
-                                                           : zipio::ErrnoText(err)));
+                           (e.Code() == ELOOP || e.Code() == ENOTDIR
+                                ? std::string("a file or symbolic link of that name is in the way")
+                                : std::string(e.what())));
         }
         if (open_.size() >= 64)
             open_.clear();  // keeps few descriptors open; the parent chain reopens cheaply
-        return open_.emplace(rel, std::make_shared<Fd>(fd)).first->second;
+        return open_.emplace(rel, dir).first->second;
     }
 
 private:
@@ -263,24 +265,33 @@ std::vector<Planned> Plan(const zipread::Reader& reader)
     return plan;
 }
 
-// Writes one finished file: a temporary file in its folder, renamed into
-// place, so the name never shows a partial file and an earlier file of that
-// name stays until the new one is complete. A rename replaces a file or a
-// symbolic link of that name; it never writes through the link.
-void PlaceFile(int dir, const std::string& name, const std::string& fullPath, const std::string& data,
-               std::int64_t modified)
+// The mode an extracted file gets: the stored Unix permission bits masked by
+// the umask, as Info-ZIP restores them (never set-id or sticky), else the
+// mode of any new file.
+mode_t ModeOf(const zipread::Entry& e)
 {
-    std::string tempName;
-    Fd out = zipio::CreateTemp(dir, &tempName, zipio::FolderOf(fullPath));
+    return e.unixMode != 0 ? safefile::MaskedMode(e.unixMode) : safefile::DefaultMode();
+}
+
+[[noreturn]] void CannotWrite(const std::string& fullPath, const safefile::Error& e)
+{
+    throw ZipError("Can't write " + fullPath + ": " + e.what());
+}
+
+// Writes one finished file through the shared layer: the name never shows a
+// partial file, an earlier file of that name stays until the new one is
+// complete, and a symbolic link of that name is replaced, never followed.
+void PlaceFile(const safefile::Folder& dir, const std::string& name, const std::string& fullPath,
+               const std::string& data, std::int64_t modified, mode_t mode)
+{
     try {
-        zipio::WriteAll(out.Get(), data.data(), data.size(), fullPath);
-        const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(modified), 0}};
-        ::futimens(out.Get(), times);
-        if (::close(out.Release()) != 0 || ::renameat(dir, tempName.c_str(), dir, name.c_str()) != 0)
-            throw ZipError("Can't write " + fullPath + ": " + zipio::ErrnoText(errno));
-    } catch (...) {
-        ::unlinkat(dir, tempName.c_str(), 0);
-        throw;
+        safefile::NewFile out(dir, name);
+        out.Write(data.data(), data.size());
+        out.SetMode(mode);
+        out.SetModified(modified);
+        out.Commit();
+    } catch (const safefile::Error& e) {
+        CannotWrite(fullPath, e);
     }
 }
 
@@ -298,6 +309,8 @@ public:
     ~MemberWriter() { Drain(0, false); }
 
     void Folder(const std::string& rel) { tree_.Open(rel); }
+    // A folder below the target if it exists; nothing is made.
+    Dir ExistingFolder(const std::string& rel) { return tree_.Open(rel, false); }
 
     void File(const zipread::Entry& e, const std::string& rel)
     {
@@ -320,12 +333,24 @@ public:
         Drain(0, true);
     }
 
+    // After a member failed: the members before it still reach the disk,
+    // and the first failure stays the one reported.
+    void FinishBeforeFailure() noexcept
+    {
+        try {
+            SendBatch();
+        } catch (...) {
+        }
+        Drain(0, false);
+    }
+
 private:
     static constexpr std::uint64_t kSmallMember = 4 << 20;
     struct SmallFile {
         Dir dir;
         std::string name, fullPath, data;
         std::int64_t modified;
+        mode_t mode;
     };
 
     auto Reporter(const zipread::Entry& e, const std::string& fullPath)
@@ -342,7 +367,7 @@ private:
     // files costs few hand-overs.
     void Small(const zipread::Entry& e, const Dir& dir, const std::string& name, const std::string& fullPath)
     {
-        SmallFile file{dir, name, fullPath, decoder_.Decode(archive_, e, Reporter(e, fullPath)), e.modified};
+        SmallFile file{dir, name, fullPath, decoder_.Decode(archive_, e, Reporter(e, fullPath)), e.modified, ModeOf(e)};
         batchBytes_ += file.data.size();
         batch_.push_back(std::move(file));
         if (batch_.size() >= 32 || batchBytes_ >= kOutChunk)
@@ -359,25 +384,29 @@ private:
         batchBytes_ = 0;
         pending_.push_back(pool_.Submit([files] {
             for (const SmallFile& f : *files)
-                PlaceFile(f.dir->Get(), f.name, f.fullPath, f.data, f.modified);
+                PlaceFile(f.dir, f.name, f.fullPath, f.data, f.modified, f.mode);
         }));
     }
 
-    void Large(const zipread::Entry& e, const Dir& dirFd, const std::string& name, const std::string& fullPath)
+    void Large(const zipread::Entry& e, const Dir& dir, const std::string& name, const std::string& fullPath)
     {
-        const int dir = dirFd->Get();
-        std::string tempName;
-        Fd out = zipio::CreateTemp(dir, &tempName, zipio::FolderOf(fullPath));
+        std::optional<safefile::NewFile> out;
+        try {
+            out.emplace(dir, name);
+        } catch (const safefile::Error& err) {
+            CannotWrite(fullPath, err);
+        }
         std::deque<std::future<void>> writes;
         try {
             auto piece = std::make_shared<std::string>();
             std::uint64_t offset = 0;
             const auto send = [&] {
                 if (writes.size() >= maxPending_) {
-                    writes.front().get();
+                    std::future<void> oldest = std::move(writes.front());
                     writes.pop_front();
+                    oldest.get();
                 }
-                const int fd = out.Get();
+                const int fd = out->Get();
                 writes.push_back(pool_.Submit([fd, piece, offset, fullPath] {
                     zipio::WriteAllAt(fd, piece->data(), piece->size(), offset, fullPath);
                 }));
@@ -394,18 +423,29 @@ private:
                 Reporter(e, fullPath));
             if (!piece->empty())
                 send();
-            for (; !writes.empty(); writes.pop_front())
-                writes.front().get();
-            const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(e.modified), 0}};
-            ::futimens(out.Get(), times);
-            if (::close(out.Release()) != 0 || ::renameat(dir, tempName.c_str(), dir, name.c_str()) != 0)
-                throw ZipError("Can't write " + fullPath + ": " + zipio::ErrnoText(errno));
+            while (!writes.empty()) {
+                std::future<void> next = std::move(writes.front());
+                writes.pop_front();
+                next.get();
+            }
+            out->SetMode(ModeOf(e));
+            out->SetModified(e.modified);
+            out->Commit();
+        } catch (const safefile::Error& err) {
+            WaitAll(writes);
+            CannotWrite(fullPath, err);
         } catch (...) {
-            for (auto& w : writes)
-                w.wait();
-            ::unlinkat(dir, tempName.c_str(), 0);
+            // No write may still use the file when it is dropped.
+            WaitAll(writes);
             throw;
         }
+    }
+
+    static void WaitAll(std::deque<std::future<void>>& writes) noexcept
+    {
+        for (auto& w : writes)
+            if (w.valid())
+                w.wait();
     }
 
     void Drain(std::size_t keep, bool rethrow)
@@ -431,6 +471,26 @@ private:
     std::vector<SmallFile> batch_;
     std::size_t batchBytes_ = 0;
 };
+
+// A member whose target is the archive being extracted would replace the
+// archive while it is read: such an archive fails before anything is written.
+void CheckNotSelf(const zipread::Reader& reader, const std::vector<Planned>& plan, MemberWriter& writer)
+{
+    struct stat self {};
+    if (reader.Path().empty() || ::lstat(reader.Path().c_str(), &self) != 0)
+        return;
+    const std::string archiveName = zipio::BareName(reader.Path());
+    const safefile::FileId id{self.st_dev, self.st_ino};
+    for (const Planned& item : plan) {
+        if (item.entry->isFolder || zipio::BareName(item.rel) != archiveName)
+            continue;
+        const auto slash = item.rel.find_last_of('/');
+        const Dir dir = writer.ExistingFolder(slash == std::string::npos ? std::string() : item.rel.substr(0, slash));
+        if (dir.Valid() && safefile::NameHolds(dir, archiveName, id))
+            throw ZipError("The member " + item.entry->header.Name + " would replace the archive " + reader.Path() +
+                           " itself while it is extracted");
+    }
+}
 
 }  // namespace
 
@@ -465,11 +525,17 @@ void ExtractAll(const zipread::Reader& reader, const std::string& targetFolder, 
 {
     const std::vector<Planned> plan = Plan(reader);
     MemberWriter writer(reader.Source(), targetFolder, progress);
-    for (const Planned& item : plan) {
-        if (item.entry->isFolder)
-            writer.Folder(item.rel);
-        else
-            writer.File(*item.entry, item.rel);
+    CheckNotSelf(reader, plan, writer);
+    try {
+        for (const Planned& item : plan) {
+            if (item.entry->isFolder)
+                writer.Folder(item.rel);
+            else
+                writer.File(*item.entry, item.rel);
+        }
+    } catch (...) {
+        writer.FinishBeforeFailure();
+        throw;
     }
     writer.Finish();
 }

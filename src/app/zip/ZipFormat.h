@@ -37,6 +37,7 @@ inline constexpr std::uint16_t kFlagUtf8 = 0x0800;
 inline constexpr std::uint16_t kVersionDefault = 20;
 inline constexpr std::uint16_t kVersionZip64 = 45;
 inline constexpr std::uint16_t kHostUnix = 3;
+inline constexpr std::uint16_t kHostMac = 19;  // macOS (Darwin), Unix modes too
 
 inline constexpr std::uint32_t kMax32 = 0xFFFFFFFFu;
 inline constexpr std::uint16_t kMax16 = 0xFFFFu;

@@ -4,20 +4,12 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <random>
 #include <unistd.h>
 
 #include "ZipArchive.h"
 #include "ZipFormat.h"
 
 namespace zipio {
-
-void Fd::Reset()
-{
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
-}
 
 std::string ErrnoText(int err)
 {
@@ -98,69 +90,20 @@ std::size_t ReadSome(int fd, void* buf, std::size_t len, const std::string& path
 
 void WriteAll(int fd, const void* buf, std::size_t len, const std::string& path)
 {
-    const auto* in = static_cast<const char*>(buf);
-    while (len > 0) {
-        const ssize_t n = ::write(fd, in, len);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            throw ZipError("Can't write " + path + ": " + ErrnoText(n < 0 ? errno : ENOSPC));
-        in += n;
-        len -= static_cast<std::size_t>(n);
+    try {
+        safefile::WriteAll(fd, buf, len);
+    } catch (const safefile::Error& e) {
+        throw ZipError("Can't write " + path + ": " + e.what());
     }
 }
 
 void WriteAllAt(int fd, const void* buf, std::size_t len, std::uint64_t offset, const std::string& path)
 {
-    const auto* in = static_cast<const char*>(buf);
-    while (len > 0) {
-        const ssize_t n = ::pwrite(fd, in, len, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            throw ZipError("Can't write " + path + ": " + ErrnoText(n < 0 ? errno : ENOSPC));
-        in += n;
-        len -= static_cast<std::size_t>(n);
-        offset += static_cast<std::uint64_t>(n);
+    try {
+        safefile::WriteAllAt(fd, buf, len, offset);
+    } catch (const safefile::Error& e) {
+        throw ZipError("Can't write " + path + ": " + e.what());
     }
-}
-
-Fd CreateTemp(int dirFd, std::string* name, const std::string& folderPath)
-{
-    static thread_local std::mt19937_64 random{std::random_device{}()};
-    static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string candidate = ".vz";
-        for (int i = 0; i < 10; ++i)
-            candidate.push_back(kAlphabet[random() % (sizeof kAlphabet - 1)]);
-        candidate += ".tmp";
-        const int fd = ::openat(dirFd < 0 ? AT_FDCWD : dirFd,
-                                dirFd < 0 ? (folderPath + "/" + candidate).c_str() : candidate.c_str(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (fd >= 0) {
-            *name = candidate;
-            return Fd(fd);
-        }
-        if (errno != EEXIST)
-            throw ZipError("Can't create a file in " + folderPath + ": " + ErrnoText(errno));
-    }
-    throw ZipError("Can't create a file in " + folderPath + ": no free temporary name");
-}
-
-std::string FolderOf(const std::string& path)
-{
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
-}
-
-std::string BareName(const std::string& path)
-{
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace zipio

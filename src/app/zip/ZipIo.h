@@ -5,39 +5,11 @@
 #include <cstdint>
 #include <string>
 
+#include "SafeFile.h"
+
 namespace zipio {
 
-// An owned file descriptor.
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() { Reset(); }
-    Fd(Fd&& other) noexcept : fd_(other.Release()) {}
-    Fd& operator=(Fd&& other) noexcept
-    {
-        if (this != &other) {
-            Reset();
-            fd_ = other.Release();
-        }
-        return *this;
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-
-    int Get() const { return fd_; }
-    bool Valid() const { return fd_ >= 0; }
-    int Release()
-    {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void Reset();
-
-private:
-    int fd_ = -1;
-};
+using Fd = safefile::Fd;
 
 // The system's text for errno.
 std::string ErrnoText(int err);
@@ -67,14 +39,8 @@ std::size_t ReadSome(int fd, void* buf, std::size_t len, const std::string& path
 void WriteAll(int fd, const void* buf, std::size_t len, const std::string& path);
 void WriteAllAt(int fd, const void* buf, std::size_t len, std::uint64_t offset, const std::string& path);
 
-// Creates an empty file with a fresh name beginning ".vz" in a folder and
-// returns it opened for writing; *name receives its name within the folder.
-// The folder is dirFd, or when dirFd is -1 the folder at folderPath (which
-// otherwise only names the folder in messages).
-Fd CreateTemp(int dirFd, std::string* name, const std::string& folderPath);
-
 // The folder part of a path ("." for a bare name) and the last part.
-std::string FolderOf(const std::string& path);
-std::string BareName(const std::string& path);
+using safefile::BareName;
+using safefile::FolderOf;
 
 }  // namespace zipio

@@ -265,6 +265,8 @@ void Reader::ReadCentralDirectory(const End& end)
             Bad("a central directory header is damaged");
         Entry entry;
         ZipHeader& hd = entry.header;
+        const unsigned host = Get16(h + 4) >> 8;
+        const std::uint32_t external = Get32(h + 38);
         hd.Flags = Get16(h + 8);
         hd.Method = Get16(h + 10);
         hd.DosTime = Get16(h + 12);
@@ -289,6 +291,10 @@ void Reader::ReadCentralDirectory(const End& end)
         hd.Name = DecodeName(entry.rawName, hd.Flags, extra);
         const char last = hd.Name.back();
         entry.isFolder = last == '/' || last == '\\';
+        // Only a regular file's mode is taken; a link member becomes a plain file.
+        const std::uint32_t mode = external >> 16;
+        if ((host == kHostUnix || host == kHostMac) && (mode & 0170000) == 0100000)
+            entry.unixMode = mode & 07777;
         bool found = false;
         entry.modified = ExtendedMtime(extra, &found);
         if (!found)

@@ -20,6 +20,8 @@ struct Entry {
     std::uint64_t endOffset = 0;  // past the data and any data descriptor
     std::int64_t modified = 0;    // seconds since 1970
     bool isFolder = false;
+    // The permission bits stored by a Unix-like host, 0 when none are stored.
+    std::uint32_t unixMode = 0;
 };
 
 class Reader {

@@ -65,23 +65,26 @@ void Writer::Open(const std::string& archivePath)
 {
     Abort();
     archivePath_ = archivePath;
-    folder_ = zipio::FolderOf(archivePath);
+    const std::string folder = zipio::FolderOf(archivePath);
     struct stat st{};
     if (archivePath.empty() || archivePath.back() == '/')
         throw ZipError("Can't create the archive " + archivePath + ": no file name given");
-    if (::stat(folder_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        throw ZipError("Can't create the archive " + archivePath + ": the folder " + folder_ + " does not exist");
-    if (::stat(archivePath.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        throw ZipError("Can't create the archive " + archivePath + ": the folder " + folder + " does not exist");
+    if (::lstat(archivePath.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
         throw ZipError("Can't create the archive " + archivePath + ": a folder of that name exists");
-    std::string tempName;
-    out_ = zipio::CreateTemp(-1, &tempName, folder_);
-    tempPath_ = folder_ == "/" ? "/" + tempName : folder_ + "/" + tempName;
+    try {
+        file_ = std::make_unique<safefile::NewFile>(archivePath);
+    } catch (const safefile::Error& e) {
+        throw ZipError("Can't create a file in " + folder + ": " + e.what());
+    }
     buffer_.clear();
     buffer_.reserve(kBufferLimit + (1 << 16));
     bufferStart_ = 0;
     members_.clear();
     names_.clear();
     inMember_ = false;
+    broken_ = false;
 }
 
 void Writer::Write(const void* data, std::size_t len)
@@ -95,7 +98,11 @@ void Writer::Flush()
 {
     if (buffer_.empty())
         return;
-    zipio::WriteAllAt(out_.Get(), buffer_.data(), buffer_.size(), bufferStart_, archivePath_);
+    // Part of a failed write may be on disk; nothing written after it could
+    // make a sound archive.
+    broken_ = true;
+    zipio::WriteAllAt(file_->Get(), buffer_.data(), buffer_.size(), bufferStart_, archivePath_);
+    broken_ = false;
     bufferStart_ += buffer_.size();
     buffer_.clear();
 }
@@ -104,8 +111,11 @@ void Writer::PatchAt(std::uint64_t offset, const std::string& bytes)
 {
     if (offset >= bufferStart_)
         buffer_.replace(static_cast<std::size_t>(offset - bufferStart_), bytes.size(), bytes);
-    else
-        zipio::WriteAllAt(out_.Get(), bytes.data(), bytes.size(), offset, archivePath_);
+    else {
+        broken_ = true;
+        zipio::WriteAllAt(file_->Get(), bytes.data(), bytes.size(), offset, archivePath_);
+        broken_ = false;
+    }
 }
 
 ZipHeader Writer::Begin(const Source& source, const std::string& memberName, ZipMethod method)
@@ -204,13 +214,21 @@ void Writer::Rollback()
     names_.erase(members_.back().name);
     members_.pop_back();
     inMember_ = false;
-    if (start >= bufferStart_) {
-        buffer_.resize(static_cast<std::size_t>(start - bufferStart_));
-    } else {
+    const bool onDisk = start < bufferStart_;
+    if (onDisk) {
         buffer_.clear();
         bufferStart_ = start;
-        if (::ftruncate(out_.Get(), static_cast<off_t>(start)) != 0)
-            throw ZipError("Can't write " + archivePath_ + ": " + zipio::ErrnoText(errno));
+    } else {
+        buffer_.resize(static_cast<std::size_t>(start - bufferStart_));
+    }
+    // Cutting the file also drops whatever a failed write left past its end.
+    if (onDisk || broken_) {
+        try {
+            file_->Truncate(bufferStart_);
+        } catch (const safefile::Error& e) {
+            throw ZipError("Can't write " + archivePath_ + ": " + e.what());
+        }
+        broken_ = false;
     }
 }
 
@@ -299,6 +317,10 @@ void Writer::Finish()
     if (!IsOpen())
         return;
     Rollback();
+    if (broken_) {
+        Abort();
+        throw ZipError("Can't finish the archive " + archivePath_ + ": an earlier write to it failed");
+    }
     const std::uint64_t cdOffset = Offset();
     for (const Member& m : members_) {
         const std::string h = CentralHeader(m);
@@ -306,28 +328,25 @@ void Writer::Finish()
     }
     WriteEnd(cdOffset, Offset() - cdOffset);
     Flush();
-    if (::close(out_.Release()) != 0)
-        throw ZipError("Can't write " + archivePath_ + ": " + zipio::ErrnoText(errno));
-    if (::rename(tempPath_.c_str(), archivePath_.c_str()) != 0) {
-        const int err = errno;
+    try {
+        file_->Commit();
+    } catch (const safefile::Error& e) {
         Abort();
-        throw ZipError("Can't create the archive " + archivePath_ + ": " + zipio::ErrnoText(err));
+        throw ZipError("Can't create the archive " + archivePath_ + ": " + e.what());
     }
-    tempPath_.clear();
+    file_.reset();
     members_.clear();
     names_.clear();
 }
 
 void Writer::Abort()
 {
-    out_.Reset();
-    if (!tempPath_.empty())
-        ::unlink(tempPath_.c_str());
-    tempPath_.clear();
+    file_.reset();
     members_.clear();
     names_.clear();
     buffer_.clear();
     inMember_ = false;
+    broken_ = false;
 }
 
 }  // namespace zipwrite

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -32,7 +33,7 @@ public:
 
     // Checks the archive's folder and creates the temporary file there.
     void Open(const std::string& archivePath);
-    bool IsOpen() const { return out_.Valid(); }
+    bool IsOpen() const { return file_ != nullptr; }
     const std::string& ArchivePath() const { return archivePath_; }
     // Every member carries Zip64 fields and the archive the Zip64 end records
     // (used to exercise those paths without 4 GiB of data).
@@ -47,7 +48,8 @@ public:
     void End(std::uint32_t crc, std::uint64_t uncompressed, std::uint64_t compressed);
     void Rollback();
 
-    // Writes the central directory and renames the temporary file into place.
+    // Writes the central directory and puts the archive in place. After a
+    // failed write the archive is incomplete: it is dropped, never finished.
     void Finish();
     // Drops the temporary file; an earlier archive of that name is untouched.
     void Abort();
@@ -69,9 +71,8 @@ private:
     void WriteEnd(std::uint64_t cdOffset, std::uint64_t cdSize);
 
     std::string archivePath_;
-    std::string folder_;
-    std::string tempPath_;
-    zipio::Fd out_;
+    std::unique_ptr<safefile::NewFile> file_;
+    bool broken_ = false;  // a write failed: bytes past bufferStart_ are unknown
     std::string buffer_;
     std::uint64_t bufferStart_ = 0;
     std::vector<Member> members_;
