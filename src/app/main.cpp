@@ -1,6 +1,6 @@
-// Start-up: the application, its title and look, the main window, the message loop.
+// Start-up: the application, its title, texts and look, the main window, the message loop.
 #include "Dialogs.h"
-#include "Style.h"
+#include "StartUp.h"
 #include "un_Main.h"
 
 #include <QApplication>
@@ -11,9 +11,8 @@
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(ApplicationTitle());
     QtDialogs dialogs;
-    ApplyCyanNight(dialogs);
+    PrepareApplication(dialogs);
     Tfrm_main frm_main(dialogs);
     // Closing the main window ends the program.
     QObject::connect(&frm_main, &QDialog::finished, &app, &QApplication::quit);

@@ -4,7 +4,14 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <ostream>
 #include <string>
+
+// GoogleTest shows a QString (and a QStringList) that fails a check as text.
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace testutil {
 

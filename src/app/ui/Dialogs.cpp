@@ -1,7 +1,10 @@
 #include "Dialogs.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
+#include <QStandardPaths>
 #include <QStringList>
 
 QString ApplicationTitle()
@@ -27,9 +30,18 @@ void QtDialogs::ShowError(QWidget* parent, const QString& caption, const QString
     box.exec();
 }
 
+QString PickerStartFolder()
+{
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    if (!desktop.isEmpty() && QFileInfo(desktop).isDir())
+        return desktop;
+    return QDir::homePath();
+}
+
 std::optional<QString> QtDialogs::PickFolder(QWidget* parent, const QString& caption, bool offerNewFolder)
 {
-    QFileDialog dialog(parent, caption);
+    // The tree starts at the user's desktop with nothing selected, whatever the program's working folder.
+    QFileDialog dialog(parent, caption, PickerStartFolder());
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly, true);
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);

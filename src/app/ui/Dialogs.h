@@ -13,6 +13,9 @@ class QWidget;
 // The title every plain box and failure report carries.
 QString ApplicationTitle();
 
+// Where the folder picker opens: the user's desktop folder, else the home folder.
+QString PickerStartFolder();
+
 class IDialogs {
 public:
     virtual ~IDialogs() = default;
