@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
@@ -25,23 +26,58 @@
 
 namespace {
 
-// A list box whose selection by the user's click or keyboard move runs a
-// handler; emptying or refilling the list runs nothing.
+// A list box that runs a handler whenever the user moves its current entry
+// (click, drag, arrow and page keys, typing a name) or clicks the current
+// entry again. Emptying or refilling the list, and focusing it, run nothing.
 class TListBox : public QListWidget {
 public:
-    using QListWidget::QListWidget;
+    explicit TListBox(QWidget* parent) : QListWidget(parent)
+    {
+        connect(this, &QListWidget::currentRowChanged, this, [this](int row) {
+            if (userInput_ && row >= 0 && onUserSelect)
+                onUserSelect();
+        });
+    }
     std::function<void()> onUserSelect;
 
 protected:
-    void keyPressEvent(QKeyEvent* event) override
+    void mousePressEvent(QMouseEvent* event) override
     {
         const int before = currentRow();
-        QListWidget::keyPressEvent(event);
-        if (currentRow() != before && currentRow() >= 0 && onUserSelect)
+        ByUser([&] { QListWidget::mousePressEvent(event); });
+        // A click on the entry that is already current lists it again.
+        if (before >= 0 && currentRow() == before && itemAt(event->position().toPoint()) && onUserSelect)
             onUserSelect();
     }
-};
+    void mouseMoveEvent(QMouseEvent* event) override
+    {
+        ByUser([&] { QListWidget::mouseMoveEvent(event); });
+    }
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        ByUser([&] { QListWidget::keyPressEvent(event); });
+    }
+    void focusInEvent(QFocusEvent* event) override
+    {
+        // The view makes the first entry current on focus without the user
+        // choosing it; undone, so the first Down key lists the first entry.
+        const bool hadCurrent = currentIndex().isValid();
+        QListWidget::focusInEvent(event);
+        if (!hadCurrent && currentIndex().isValid())
+            selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+    }
 
+private:
+    template <typename F>
+    void ByUser(F&& f)
+    {
+        const bool outer = userInput_;
+        userInput_ = true;
+        f();
+        userInput_ = outer;
+    }
+    bool userInput_ = false;
+};
 
 QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, const char* hint = nullptr)
 {
@@ -260,8 +296,6 @@ void Tfrm_main::ConnectHandlers()
     auto* sub2 = static_cast<TListBox*>(lst_SubDirectory_2);
     sub1->onUserSelect = [this] { RequestLoad(0, LoadKind::SubFolder); };
     sub2->onUserSelect = [this] { RequestLoad(1, LoadKind::SubFolder); };
-    connect(sub1, &QListWidget::itemClicked, this, [this] { RequestLoad(0, LoadKind::SubFolder); });
-    connect(sub2, &QListWidget::itemClicked, this, [this] { RequestLoad(1, LoadKind::SubFolder); });
 
     Connect(btn_EncryptSelectedFiles, &Tfrm_main::btn_EncryptSelectedFilesClick);
     Connect(btn_EncryptFolders, &Tfrm_main::btn_EncryptFoldersClick);
@@ -380,9 +414,19 @@ void Tfrm_main::closeEvent(QCloseEvent* event)
     QDialog::closeEvent(event);
 }
 
+void Tfrm_main::keyPressEvent(QKeyEvent* event)
+{
+    // A stray Escape must not end the user's session: only the close box closes this window.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
 void Tfrm_main::reject()
 {
-    // Escape and the close box both end here.
+    // The close box ends here (Escape never reaches it).
     if (DeferCloseWhileBusy())
         return;
     QDialog::reject();
@@ -453,7 +497,7 @@ void Tfrm_main::ShowDefaultFailure(const QString& message)
     dialogs_.ShowError(this, ApplicationTitle(), FailureText(message));
 }
 
-void Tfrm_main::RunAction(const std::function<void()>& handler)
+bool Tfrm_main::RunGuarded(const std::function<void()>& handler)
 {
     ++actionDepth_;
     bool failed = false;
@@ -467,35 +511,54 @@ void Tfrm_main::RunAction(const std::function<void()>& handler)
         ShowDefaultFailure(QString());
     }
     --actionDepth_;
+    return !failed;
+}
+
+void Tfrm_main::RunAction(const std::function<void()>& handler)
+{
+    const bool failed = !RunGuarded(handler);
     if (actionDepth_ > 0)
         return;
     if (failed)
         EnabledAllButton();  // a failure that ends a handler still leaves the busy state
-    RunPendingLoads();
-    if (closePending_ && actionDepth_ == 0) {
-        closePending_ = false;
-        close();
-    }
+    FinishOutermostAction();
 }
 
 void Tfrm_main::RequestLoad(int page, LoadKind kind)
 {
-    pending_[page].kind = kind;
+    // A reload that waits replaces the subfolder list, so a subfolder entry
+    // clicked after it names nothing the page will show: the reload stays.
+    if (!(kind == LoadKind::SubFolder && pending_[page].kind == LoadKind::Reload))
+        pending_[page].kind = kind;
     if (actionDepth_ == 0)
-        RunPendingLoads();
+        FinishOutermostAction();
 }
 
-void Tfrm_main::RunPendingLoads()
+void Tfrm_main::FinishOutermostAction()
 {
-    for (int page = 0; page < 2; ++page) {
+    // Runs what waited for the action that just ended: a close request
+    // first, so the window never stays open to run a load nobody wants now;
+    // then the pending loads, one at a time, each an action of its own.
+    while (actionDepth_ == 0) {
+        if (closePending_) {
+            closePending_ = false;
+            pending_[0] = pending_[1] = PendingLoad{};
+            close();
+            return;
+        }
+        const int page = pending_[0].kind != LoadKind::None ? 0 : pending_[1].kind != LoadKind::None ? 1 : -1;
+        if (page < 0)
+            return;
         const LoadKind kind = pending_[page].kind;
-        if (kind == LoadKind::None || actionDepth_ > 0)
-            continue;
         pending_[page].kind = LoadKind::None;
-        if (kind == LoadKind::Reload)
-            RunAction([this, page] { page == 0 ? edt_FolderChange() : edt_Folder_2Change(); });
-        else
-            RunAction([this, page] { page == 0 ? lst_SubDirectory_1Click() : lst_SubDirectory_2Click(); });
+        const bool failed = !RunGuarded([this, page, kind] {
+            if (kind == LoadKind::Reload)
+                page == 0 ? edt_FolderChange() : edt_Folder_2Change();
+            else
+                page == 0 ? lst_SubDirectory_1Click() : lst_SubDirectory_2Click();
+        });
+        if (failed)
+            EnabledAllButton();
     }
 }
 

@@ -133,6 +133,10 @@ public:
     void edt_Folder_2Change();
     void lst_SubDirectory_1Click();
     void lst_SubDirectory_2Click();
+    // Reloads a page as a change of its folder edit does. Without
+    // reportFailure a folder text that fails shows no box: the caller has a
+    // failure of its own to report.
+    void ReloadFolder(int page, bool reportFailure);
 
     // Encrypt and decrypt (un_Main_Crypt.cpp).
     void btn_EncryptSelectedFilesClick();
@@ -202,6 +206,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void reject() override;
 
 private:
@@ -222,7 +227,9 @@ private:
         LoadKind kind = LoadKind::None;
     };
     void RequestLoad(int page, LoadKind kind);
-    void RunPendingLoads();
+    // Handler inside the guard, counted as a running action; false when it failed.
+    bool RunGuarded(const std::function<void()>& handler);
+    void FinishOutermostAction();
 
     IDialogs& dialogs_;
     int actionDepth_ = 0;

@@ -36,7 +36,7 @@ struct PageControls {
 };
 }  // namespace
 
-static void ReloadPage(Tfrm_main& w, const PageControls& page)
+static void ReloadPage(Tfrm_main& w, const PageControls& page, bool reportFailure)
 {
     w.DisEnabledExclude(QString::fromLatin1(page.stopButton));
     w.StopFlag = 0;
@@ -54,19 +54,28 @@ static void ReloadPage(Tfrm_main& w, const PageControls& page)
                                  w.Dialogs(), &w, [&w, &page] { return w.LoadSuperseded(page.index); });
         }
     } catch (const std::exception& e) {
-        w.Dialogs().ShowMessage(&w, kLoadErrorCaption, QString::fromUtf8(e.what()));
+        if (reportFailure)
+            w.Dialogs().ShowMessage(&w, kLoadErrorCaption, QString::fromUtf8(e.what()));
     }
     w.EnabledAllButton();
 }
 
+void Tfrm_main::ReloadFolder(int page, bool reportFailure)
+{
+    if (page == 0)
+        ReloadPage(*this, {edt_Folder, lst_SubDirectory_1, Lst_FIles_1, "btn_Stop", 0}, reportFailure);
+    else
+        ReloadPage(*this, {edt_Folder_2, lst_SubDirectory_2, Lst_FIles_2, "btn_Stop_2", 1}, reportFailure);
+}
+
 void Tfrm_main::edt_FolderChange()
 {
-    ReloadPage(*this, {edt_Folder, lst_SubDirectory_1, Lst_FIles_1, "btn_Stop", 0});
+    ReloadFolder(0, true);
 }
 
 void Tfrm_main::edt_Folder_2Change()
 {
-    ReloadPage(*this, {edt_Folder_2, lst_SubDirectory_2, Lst_FIles_2, "btn_Stop_2", 1});
+    ReloadFolder(1, true);
 }
 
 static void ListSubFolder(Tfrm_main& w, const PageControls& page)

@@ -45,7 +45,8 @@ RenameRule RuleOf(const Tfrm_Rule& dlg)
 }
 
 // Runs a batch; when it fails, page 1 is reloaded so the lists show the names
-// as they now are, and the failure goes on to the window's failure report.
+// as they now are, and the failure goes on to the window's failure report,
+// the one box the user sees for it.
 template <typename Batch>
 void ReloadingOnFailure(Tfrm_main& w, std::unique_ptr<Tfrm_Rule>& dlg, Batch batch)
 {
@@ -57,7 +58,7 @@ void ReloadingOnFailure(Tfrm_main& w, std::unique_ptr<Tfrm_Rule>& dlg, Batch bat
         failure = std::current_exception();
     }
     dlg.reset();
-    w.edt_FolderChange();
+    w.ReloadFolder(0, false);
     std::rethrow_exception(failure);
 }
 

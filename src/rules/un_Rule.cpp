@@ -152,6 +152,8 @@ void Tfrm_Rule::FormCreate()
 void Tfrm_Rule::FormActivate()
 {
     PageControl1->setCurrentIndex(0);
+    // Typing goes straight into the first edit of the page shown, not to the tab bar.
+    (PageControl1->currentIndex() == 0 ? edt_prefix : edt_old)->setFocus(Qt::ActiveWindowFocusReason);
 }
 
 void Tfrm_Rule::FormClose()

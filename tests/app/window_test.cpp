@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QUrl>
 #include <QPushButton>
 #include <QSplitter>
@@ -463,4 +464,86 @@ TEST_F(Window, ANewerFolderTextAbandonsAWalkThatIsStillRunning)
     EXPECT_EQ(Items(w->Lst_FIles_1), (QStringList{P("other/o1")}));
     EXPECT_EQ(w->lst_SubDirectory_1->count(), 0);
     EXPECT_FALSE(w->ActionRunning());
+}
+
+TEST_F(Window, EscapeInAnyControlLeavesTheWindowOpen)
+{
+    for (QWidget* control : std::initializer_list<QWidget*>{w->edt_Folder, w->Lst_FIles_1, w->lst_SubDirectory_2,
+                                                            w->btn_ok, w->chk_ShowPassword, w->PageControl1, w.get()}) {
+        QTest::keyClick(control, Qt::Key_Escape);
+        EXPECT_TRUE(w->isVisible()) << control->objectName().toStdString();
+    }
+}
+
+TEST_F(Window, PendingReloadOutlivesLaterSubfolderClicksAndYieldsToAClose)
+{
+    File("x");
+    File("S/s1");
+    File("A/a1");
+    File("A/AS/inner");
+    // A folder text typed during a load, then a move in the old subfolder list: the new text is loaded.
+    bool typed = false;
+    SetPumpHook([&] {
+        if (!typed && w->lst_SubDirectory_1->count() > 0) {
+            typed = true;
+            w->edt_Folder->setText(P("A"));
+            QTest::keyClick(w->lst_SubDirectory_1, Qt::Key_Down);
+        }
+    });
+    w->edt_Folder->setText(root);
+    EXPECT_EQ(Items(w->Lst_FIles_1), (QStringList{P("A/a1")}));
+    EXPECT_EQ(Items(w->lst_SubDirectory_1), (QStringList{P("A/AS")}));
+
+    // A close request during a load with a reload waiting: the window closes, the reload never runs.
+    SetPumpHook([&] {
+        if (w->edt_Folder->text() == root) {
+            w->edt_Folder->setText(P("A"));
+            w->close();
+        }
+    });
+    w->edt_Folder->setText(root);
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_FALSE(Items(w->Lst_FIles_1).contains(P("A/a1")));
+    EXPECT_FALSE(w->ActionRunning());
+}
+
+TEST_F(Window, EveryMoveOfTheSubfolderEntryByTheUserListsThatSubfolder)
+{
+    for (const char* sub : {"S0", "S1", "S2", "S3"})
+        File(QString::fromLatin1(sub) + "/f");
+    w->edt_Folder->setText(root);
+    QListWidget* subs = w->lst_SubDirectory_1;
+    ASSERT_EQ(subs->count(), 4);
+    auto at = [&](int row) { return subs->visualItemRect(subs->item(row)).center(); };
+    subs->setFocus(Qt::TabFocusReason);  // focusing makes no entry current: the first Down lists S0
+    const struct {
+        const char* what;
+        std::function<void()> act;
+        const char* listed;
+    } moves[] = {
+        {"Down after focusing", [&] { QTest::keyClick(subs, Qt::Key_Down); }, "S0"},
+        {"Down", [&] { QTest::keyClick(subs, Qt::Key_Down); }, "S1"},
+        {"End", [&] { QTest::keyClick(subs, Qt::Key_End); }, "S3"},
+        {"Home", [&] { QTest::keyClick(subs, Qt::Key_Home); }, "S0"},
+        {"PageDown", [&] { QTest::keyClick(subs, Qt::Key_PageDown); }, "S3"},
+        {"drag from S0 to S2",
+         [&] {
+             QTest::mousePress(subs->viewport(), Qt::LeftButton, {}, at(0));
+             QMouseEvent move(QEvent::MouseMove, at(2), subs->viewport()->mapToGlobal(at(2)), Qt::NoButton,
+                              Qt::LeftButton, Qt::NoModifier);
+             QCoreApplication::sendEvent(subs->viewport(), &move);
+             QTest::mouseRelease(subs->viewport(), Qt::LeftButton, {}, at(2));
+         },
+         "S2"},
+        {"click on the current entry", [&] { QTest::mouseClick(subs->viewport(), Qt::LeftButton, {}, at(2)); }, "S2"},
+    };
+    for (const auto& m : moves) {
+        w->Lst_FIles_1->clear();
+        m.act();
+        EXPECT_EQ(Items(w->Lst_FIles_1), QStringList{P(QString::fromLatin1(m.listed) + "/f")}) << m.what;
+    }
+    // Refilling the list while it has the focus lists nothing and makes no entry current.
+    w->btn_Refresh->click();
+    EXPECT_EQ(Items(w->Lst_FIles_1), QStringList{});
+    EXPECT_EQ(subs->currentRow(), -1);
 }

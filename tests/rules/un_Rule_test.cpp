@@ -258,11 +258,12 @@ TEST_F(RuleDialog, CloseBoxAndEscapeConfirmNothing)
     EXPECT_EQ(second.ChangeType, 0);
 }
 
-TEST_F(RuleDialog, OpensOnTheFirstPageButKeepsThePageWhenFocusReturns)
+TEST_F(RuleDialog, OpensOnTheFirstPageWithTheFocusInItsEditButKeepsThePageWhenFocusReturns)
 {
     dlg.PageControl1->setCurrentIndex(1);
     dlg.show();
     EXPECT_EQ(dlg.PageControl1->currentIndex(), 0);
+    EXPECT_EQ(dlg.focusWidget(), dlg.edt_prefix);  // typing at once goes into the rule
 
     dlg.PageControl1->setCurrentIndex(1);
     QTest::keyClick(dlg.edt_old, ';');  // a message box opens and closes
@@ -273,6 +274,7 @@ TEST_F(RuleDialog, OpensOnTheFirstPageButKeepsThePageWhenFocusReturns)
     dlg.hide();
     dlg.show();
     EXPECT_EQ(dlg.PageControl1->currentIndex(), 0);
+    EXPECT_EQ(dlg.focusWidget(), dlg.edt_prefix);
 }
 
 TEST_F(RuleDialog, ModalDisplayReturnsWhenOkCloses)
