@@ -46,7 +46,8 @@ protected:
         const int before = currentRow();
         ByUser([&] { QListWidget::mousePressEvent(event); });
         // A click on the entry that is already current lists it again.
-        if (before >= 0 && currentRow() == before && itemAt(event->position().toPoint()) && onUserSelect)
+        if (event->button() == Qt::LeftButton && before >= 0 && currentRow() == before
+            && itemAt(event->position().toPoint()) && onUserSelect)
             onUserSelect();
     }
     void mouseMoveEvent(QMouseEvent* event) override
