@@ -8,7 +8,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDropEvent>
-#include <QFileInfo>
 #include <QMimeData>
 #include <QFrame>
 #include <QGroupBox>
@@ -23,6 +22,9 @@
 #include <QSplitter>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <sys/stat.h>
+
+#include "folder_services.h"
 
 namespace {
 
@@ -326,8 +328,11 @@ QString DraggedFolder(const QMimeData* mime)
     const QUrl url = mime->urls().first();
     if (!url.isLocalFile())
         return {};
-    const QString path = url.toLocalFile();
-    if (!QFileInfo(path).isDir())
+    // The URL's bytes are the name's bytes; toLocalFile() would lose the
+    // ones that aren't UTF-8.
+    const QString path = DecodePath(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString());
+    struct stat st{};
+    if (::stat(EncodePath(path).c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return {};
     return path.size() > 1 && path.endsWith(QLatin1Char('/')) ? path.chopped(1) : path;
 }

@@ -95,6 +95,8 @@ public:
         };
         hooks.failed = [this](const batch::Failure& f) { return Failed(f); };
         hooks.stop = [this] { return w_.StopFlag != 0; };  // 12.9
+        // Never opened, so no target: named with the files that produced none.
+        hooks.leftOut = [this](const QString& file) { missing_.push_back({file, SpecialFileReason()}); };
         return hooks;
     }
 

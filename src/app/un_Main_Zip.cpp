@@ -69,11 +69,20 @@ batch::Entries ArchiveEntries(const QStringList& files)
             }};
 }
 
-batch::Hooks StopHooks(Tfrm_main& w)
+// The FIFOs, sockets and devices a batch leaves out go to *special, for one
+// box when it ends.
+batch::Hooks StopHooks(Tfrm_main& w, QStringList* special)
 {
     batch::Hooks hooks;
     hooks.stop = [&w] { return w.StopFlag != 0; };
+    hooks.leftOut = [special](const QString& file) { special->append(file); };
     return hooks;
+}
+
+void ReportSpecialFiles(Tfrm_main& w, const QStringList& special)
+{
+    if (!special.isEmpty())
+        w.Dialogs().ShowMessage(&w, ApplicationTitle(), SpecialFilesText(special));
 }
 }  // namespace
 
@@ -87,8 +96,10 @@ void Tfrm_main::btn_ZipFolderClick()
         if (auto archive = AskArchiveName(*this)) {
             // The edit stays usable meanwhile; the report names the folder compressed.
             const QString folder = edt_Folder->text();
-            zipbatch::ZipFolder(*archive, folder, ZipProgressOf(*this));
+            QStringList special;
+            zipbatch::ZipFolder(*archive, folder, ZipProgressOf(*this), StopHooks(*this, &special));
             StaticText1->setText(FolderDone(folder, "压缩成功！"));
+            ReportSpecialFiles(*this, special);
         }
     } catch (const std::exception& e) {
         Dialogs().ShowMessage(this, ApplicationTitle(), QString::fromUtf8(e.what()));
@@ -106,7 +117,8 @@ void Tfrm_main::btn_ZipSelectedClick()
     ZipArchive zip(ZipProgressOf(*this));
     if (auto archive = AskArchiveName(*this)) {
         // The archive exists from its opening on, even if nothing is added.
-        batch::Hooks hooks = StopHooks(*this);
+        QStringList special;
+        batch::Hooks hooks = StopHooks(*this, &special);
         QString ended;
         hooks.failed = [&](const batch::Failure& f) {
             ended = QStringLiteral("压缩文件") + f.file + QStringLiteral("发生错误，错误原因:") + f.reason;
@@ -117,6 +129,7 @@ void Tfrm_main::btn_ZipSelectedClick()
             throw std::runtime_error(ended.toUtf8().toStdString());
         if (listed)
             StaticText1->setText(kListZipped);
+        ReportSpecialFiles(*this, special);
     }
     EnabledAllButton();
 }
@@ -142,13 +155,15 @@ static void UnZipFolder(Tfrm_main& w, bool toChosenFolder)
         // The whole list is taken before anything is extracted, so archives
         // that this batch writes out are not extracted by it as well.
         const QStringList files = GetAllFiles(folder);
-        batch::Hooks hooks = StopHooks(w);
+        QStringList special;
+        batch::Hooks hooks = StopHooks(w, &special);
         hooks.failed = [&w](const batch::Failure& f) {
             w.Dialogs().ShowMessage(&w, ApplicationTitle(), f.reason);
             return true;
         };
         zipbatch::ExtractEntries(zip, ArchiveEntries(files), chosen, UnZipProgressOf(w), hooks);
         w.StaticText1->setText(FolderDone(folder, "解压成功！"));
+        ReportSpecialFiles(w, special);
     } catch (const std::exception& e) {
         w.Dialogs().ShowMessage(&w, ApplicationTitle(), QString::fromUtf8(e.what()));
         w.StaticText1->setText(kUnZipFolderFailed);
@@ -182,7 +197,8 @@ static void UnZipSelected(Tfrm_main& w, bool toChosenFolder)
     ZipArchive zip;
     QListWidget* list = w.Lst_FIles_2;
     if (list->count() > 0) {
-        batch::Hooks hooks = StopHooks(w);
+        QStringList special;
+        batch::Hooks hooks = StopHooks(w, &special);
         QString ended;
         // No archive: the facility's own message; a failure inside one names it.
         hooks.failed = [&ended](const batch::Failure& f) {
@@ -194,6 +210,7 @@ static void UnZipSelected(Tfrm_main& w, bool toChosenFolder)
         if (!zipbatch::ExtractEntries(zip, CheckedEntries(list, zipbatch::IsZipArchive), chosen, UnZipProgressOf(w), hooks))
             throw std::runtime_error(ended.toUtf8().toStdString());
         w.StaticText1->setText(kListUnzipped);
+        ReportSpecialFiles(w, special);
     }
     w.EnabledAllButton();
 }

@@ -3,6 +3,8 @@
 // and the points where the caller follows it: the window moves its status
 // line and bar and lets messages run there, the command line prints.
 
+#include "folder_services.h"
+
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -44,6 +46,10 @@ struct Hooks {
     std::function<bool(const Failure& failure)> failed;
     // Asked after every entry, handled or passed over: true ends the batch.
     std::function<bool()> stop;
+    // A FIFO, socket or device among the entries of a batch that reads its
+    // files: it is never opened (opening a FIFO waits for a writer forever)
+    // but left out of the work and named here.
+    std::function<void(const QString& file)> leftOut;
 
     void Starting(const QString& file, qsizetype index) const
     {
@@ -57,6 +63,15 @@ struct Hooks {
     }
     bool GoOnAfter(const Failure& failure) const { return failed ? failed(failure) : true; }
     bool StopRequested() const { return stop && stop(); }
+    // True, after naming it, for an entry to leave out.
+    bool LeavesOut(const QString& file) const
+    {
+        if (!IsSpecialFile(file))
+            return false;
+        if (leftOut)
+            leftOut(file);
+        return true;
+    }
 };
 
 // Walks the entries in order. step(file, index) does one file and returns

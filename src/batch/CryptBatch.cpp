@@ -103,7 +103,7 @@ bool OperationLog::Is(const safefile::Folder& folder, const std::string& name) c
 QByteArray OperationLog::Line(Direction direction, const QString& source, const QString& target)
 {
     const QString label = direction == Direction::Encrypt ? QStringLiteral("加密文件:") : QStringLiteral("解密文件:");
-    return (QStringLiteral("源文件:") + source + QLatin1Char(',') + label + target + QStringLiteral("\r\n")).toUtf8();
+    return ReadableUtf8(QStringLiteral("源文件:") + source + QLatin1Char(',') + label + target + QStringLiteral("\r\n"));
 }
 
 void OperationLog::Write(Direction direction, const QString& source, const QString& target)
@@ -162,6 +162,8 @@ bool CryptRun::Walk(const batch::Entries& entries, const batch::Hooks& hooks)
 
 bool CryptRun::Step(const QString& source, const batch::Hooks& hooks)
 {
+    if (hooks.LeavesOut(source))
+        return true;
     const bool tree = job_.layout == Layout::Tree;
     const QString target = tree ? TreeTargetPath(job_.folderText, job_.targetFolder, source)
                                 : FlatTargetPath(job_.targetFolder, source);

@@ -26,15 +26,21 @@ bool IsZipArchive(const QString& path)
     return dot >= 0 && name.mid(dot) == QLatin1String(".zip");
 }
 
-void ZipFolder(const QString& archive, const QString& folder, const ZipProgress& progress)
+void ZipFolder(const QString& archive, const QString& folder, const ZipProgress& progress, const batch::Hooks& hooks)
 {
-    ZipArchive::ZipDirectoryContents(EncodePath(archive), EncodePath(folder), ZipMethod::Deflate, progress);
+    std::vector<std::string> special;
+    ZipArchive::ZipDirectoryContents(EncodePath(archive), EncodePath(folder), ZipMethod::Deflate, progress, &special);
+    for (const std::string& path : special)
+        if (hooks.leftOut)
+            hooks.leftOut(DecodePath(path));
 }
 
 bool ZipEntries(ZipArchive& zip, const QString& archive, const batch::Entries& entries, const batch::Hooks& hooks)
 {
     zip.Open(EncodePath(archive), ZipMode::Write);
     const bool finished = batch::Walk(entries, hooks, [&](const QString& path, qsizetype index) {
+        if (hooks.LeavesOut(path))
+            return true;
         hooks.Starting(path, index);
         try {
             zip.Add(EncodePath(path), std::string(), ZipMethod::Deflate);
@@ -57,6 +63,8 @@ bool ExtractEntries(ZipArchive& zip, const batch::Entries& entries, const std::o
                     const ZipProgress& progress, const batch::Hooks& hooks)
 {
     return batch::Walk(entries, hooks, [&](const QString& path, qsizetype index) {
+        if (hooks.LeavesOut(path))
+            return true;
         hooks.Starting(path, index);
         int stage = OpenFailed;
         try {

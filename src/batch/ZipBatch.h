@@ -15,8 +15,10 @@ namespace zipbatch {
 bool IsZipArchive(const QString& path);
 
 // The folder-wide archive: every file below folder, named relative to it,
-// collected before the archive is created. Throws with the failure's message.
-void ZipFolder(const QString& archive, const QString& folder, const ZipProgress& progress);
+// collected before the archive is created; FIFOs, sockets and devices go to
+// hooks.leftOut. Throws with the failure's message.
+void ZipFolder(const QString& archive, const QString& folder, const ZipProgress& progress,
+               const batch::Hooks& hooks = {});
 
 // The failures of the batches below, as batch::Failure::kind.
 enum FailureKind {

@@ -104,17 +104,15 @@ DesFileResult EncryptStream(const std::string& sourcePath, const safefile::Folde
     std::uint64_t total = 0, written = 0;
     bool ended = false;
     std::string reason;
+    // The file is taken at the size it had when its work began: what another
+    // program appends meanwhile is not part of this copy.
     const auto read = [&](std::uint8_t* chunk, std::size_t& blocks) {
         std::size_t got = 0;
-        if (!ended && !Safely(kCannotRead, reason, [&] { got = in.Read(chunk, kChunk); }))
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, size - total));
+        if (!ended && !Safely(kCannotRead, reason, [&] { got = in.Read(chunk, want); }))
             return false;
-        ended = ended || got < kChunk;
+        ended = ended || got < want || total + got == size;  // it may also have shrunk meanwhile
         total += got;
-        // The file may have grown since its size was taken.
-        if (total > kMaxPlainSize) {
-            reason = kTooLarge;
-            return false;
-        }
         // The last block is filled up with zero bytes.
         const std::size_t padded = (got + 7) / 8 * 8;
         std::memset(chunk + got, 0, padded - got);

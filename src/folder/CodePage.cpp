@@ -76,8 +76,9 @@ int AnsiCodePage()
             break;
         }
     }
-    if (!locale)
-        return 1252;
+    if (!locale || std::strcmp(locale, "C") == 0 || std::strcmp(locale, "POSIX") == 0 || StartsWith(locale, "C.") ||
+        StartsWith(locale, "POSIX."))
+        return 936;
     if (StartsWith(locale, "zh_CN") || StartsWith(locale, "zh_SG"))
         return 936;
     if (StartsWith(locale, "zh_TW") || StartsWith(locale, "zh_HK") || StartsWith(locale, "zh_MO"))
@@ -123,31 +124,136 @@ std::string AnsiToUtf8(std::string_view bytes, int codePage)
     return out;
 }
 
+namespace {
+
+// The length of the valid UTF-8 sequence at bytes[i] and its code point, or 0
+// when the byte there starts none (stray, overlong, surrogate, cut short).
+std::size_t SequenceAt(std::string_view bytes, std::size_t i, char32_t& cp)
+{
+    const unsigned char c = static_cast<unsigned char>(bytes[i]);
+    if (c < 0x80) {
+        cp = c;
+        return 1;
+    }
+    std::size_t n;
+    if (c >= 0xC2 && c <= 0xDF) { n = 2; cp = c & 0x1F; }
+    else if (c >= 0xE0 && c <= 0xEF) { n = 3; cp = c & 0x0F; }
+    else if (c >= 0xF0 && c <= 0xF4) { n = 4; cp = c & 0x07; }
+    else return 0;
+    if (bytes.size() - i < n)
+        return 0;
+    for (std::size_t k = 1; k < n; ++k) {
+        const unsigned char cc = static_cast<unsigned char>(bytes[i + k]);
+        if ((cc & 0xC0) != 0x80)
+            return 0;
+        cp = (cp << 6) | (cc & 0x3F);
+    }
+    if ((n == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
+        return 0;
+    return n;
+}
+
+void AppendUtf8(std::string& out, char32_t cp)
+{
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+}  // namespace
+
+bool AnsiToUtf8Exact(std::string_view bytes, std::string& utf8, int codePage)
+{
+    utf8.clear();
+    Converter conv("UTF-8", IconvName(codePage));
+    const char* in = bytes.data();
+    size_t left = bytes.size();
+    return conv.ok() && conv.Run(in, left, utf8);
+}
+
 bool IsValidUtf8(std::string_view bytes)
 {
-    size_t i = 0;
-    while (i < bytes.size()) {
-        const unsigned char c = static_cast<unsigned char>(bytes[i]);
-        if (c < 0x80) { ++i; continue; }
-        size_t n;
-        unsigned int cp;
-        if (c >= 0xC2 && c <= 0xDF) { n = 2; cp = c & 0x1F; }
-        else if (c >= 0xE0 && c <= 0xEF) { n = 3; cp = c & 0x0F; }
-        else if (c >= 0xF0 && c <= 0xF4) { n = 4; cp = c & 0x07; }
-        else return false;
-        if (i + n > bytes.size())
-            return false;
-        for (size_t k = 1; k < n; ++k) {
-            const unsigned char cc = static_cast<unsigned char>(bytes[i + k]);
-            if ((cc & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        if ((n == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
+    char32_t cp;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t n = SequenceAt(bytes, i, cp);
+        if (n == 0)
             return false;
         i += n;
     }
     return true;
+}
+
+std::u16string EscapedUtf16(std::string_view bytes)
+{
+    std::u16string text;
+    text.reserve(bytes.size());
+    char32_t cp;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t n = SequenceAt(bytes, i, cp);
+        if (n == 0) {
+            text += static_cast<char16_t>(0xDC00 + static_cast<unsigned char>(bytes[i]));
+            ++i;
+            continue;
+        }
+        if (cp >= 0x10000) {
+            text += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+            text += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            text += static_cast<char16_t>(cp);
+        }
+        i += n;
+    }
+    return text;
+}
+
+bool UnescapedBytes(std::u16string_view text, std::string& bytes)
+{
+    bytes.clear();
+    bytes.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t u = text[i];
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            AppendUtf8(bytes, 0x10000 + ((char32_t{u} - 0xD800) << 10) + (char32_t{text[i + 1]} - 0xDC00));
+            ++i;
+        } else if (u >= 0xDC80 && u <= 0xDCFF) {
+            bytes += static_cast<char>(u - 0xDC00);
+        } else if (u >= 0xD800 && u <= 0xDFFF) {
+            return false;
+        } else {
+            AppendUtf8(bytes, u);
+        }
+    }
+    return true;
+}
+
+std::string ReadableUtf8(std::string_view bytes)
+{
+    std::string out;
+    out.reserve(bytes.size());
+    char32_t cp;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t n = SequenceAt(bytes, i, cp);
+        if (n == 0) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        } else {
+            out.append(bytes.substr(i, n));
+            i += n;
+        }
+    }
+    return out;
 }
 
 }  // namespace codepage

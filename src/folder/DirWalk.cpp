@@ -1,10 +1,14 @@
 #include "DirWalk.h"
 
+#include "CodePage.h"
+
 #include <algorithm>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unicode/uchar.h>
+#include <unicode/utf16.h>
 #include <utility>
 
 namespace dirwalk {
@@ -15,25 +19,56 @@ bool IsBlank(const std::string& text)
     return std::all_of(text.begin(), text.end(), [](unsigned char c) { return c == ' ' || c == '\t'; });
 }
 
-unsigned char Fold(unsigned char c)
+// The sort key of a name: its text (undecodable bytes as their escapes) in
+// Unicode simple uppercase, compared in UTF-16 code units as NTFS compares.
+std::u16string UpperKey(const std::u16string& text)
 {
-    return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 'a' + 'A') : c;
+    std::u16string key;
+    key.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t u = text[i];
+        if (u < 0x80) {
+            key += (u >= 'a' && u <= 'z') ? static_cast<char16_t>(u - 'a' + 'A') : u;
+            continue;
+        }
+        UChar32 cp = u;
+        if (U16_IS_LEAD(u) && i + 1 < text.size() && U16_IS_TRAIL(text[i + 1]))
+            cp = U16_GET_SUPPLEMENTARY(u, text[++i]);
+        cp = u_toupper(cp);
+        if (cp >= 0x10000) {
+            key += static_cast<char16_t>(U16_LEAD(cp));
+            key += static_cast<char16_t>(U16_TRAIL(cp));
+        } else {
+            key += static_cast<char16_t>(cp);
+        }
+    }
+    return key;
 }
 
-// Case-insensitive ordinal comparison of UTF-8 names (byte order of UTF-8 is
-// code point order); exact order breaks ties so the result is deterministic.
-bool NameLess(const std::string& a, const std::string& b)
+struct Sortable {
+    Entry entry;
+    std::u16string text;
+    std::u16string key;
+};
+
+// Case-insensitive ordinal order; the exact text breaks ties so the result
+// is deterministic (and two names never share a text).
+void SortByName(std::vector<Entry>& entries)
 {
-    const size_t n = std::min(a.size(), b.size());
-    for (size_t i = 0; i < n; ++i) {
-        const unsigned char x = Fold(static_cast<unsigned char>(a[i]));
-        const unsigned char y = Fold(static_cast<unsigned char>(b[i]));
-        if (x != y)
-            return x < y;
+    std::vector<Sortable> items;
+    items.reserve(entries.size());
+    for (Entry& e : entries) {
+        std::u16string text = codepage::EscapedUtf16(e.name);
+        std::u16string key = UpperKey(text);
+        items.push_back({std::move(e), std::move(text), std::move(key)});
     }
-    if (a.size() != b.size())
-        return a.size() < b.size();
-    return a < b;
+    std::sort(items.begin(), items.end(), [](const Sortable& a, const Sortable& b) {
+        if (a.key != b.key)
+            return a.key < b.key;
+        return a.text < b.text;
+    });
+    for (std::size_t i = 0; i < items.size(); ++i)
+        entries[i] = std::move(items[i].entry);
 }
 
 struct FolderId {
@@ -41,6 +76,30 @@ struct FolderId {
     ino_t ino;
     bool operator==(const FolderId&) const = default;
 };
+
+// What an entry is to the walk. A symbolic link to a folder is nothing at all:
+// the walk never enters one, so it never leaves the tree, never reaches a file
+// twice and never grows past the real tree. Any other link is a file entry.
+enum class Kind { Folder, File, FolderLink };
+
+Kind KindOf(int dirFd, const dirent* d)
+{
+    unsigned char type = d->d_type;
+    if (type == DT_UNKNOWN) {
+        struct stat st{};
+        if (fstatat(dirFd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return Kind::File;
+        type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_REG;
+    }
+    if (type == DT_DIR)
+        return Kind::Folder;
+    if (type == DT_LNK) {
+        struct stat st{};
+        if (fstatat(dirFd, d->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode))
+            return Kind::FolderLink;
+    }
+    return Kind::File;
+}
 
 // Reads the entries of an open directory stream; the stream is closed here.
 std::vector<Entry> ReadEntries(DIR* dir)
@@ -51,18 +110,26 @@ std::vector<Entry> ReadEntries(DIR* dir)
         const char* name = d->d_name;
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
             continue;
-        bool isFolder = false;
-        if (d->d_type == DT_DIR) {
-            isFolder = true;
-        } else if (d->d_type == DT_LNK || d->d_type == DT_UNKNOWN) {
-            struct stat st{};
-            isFolder = fstatat(fd, name, &st, 0) == 0 && S_ISDIR(st.st_mode);
-        }
-        entries.push_back({name, isFolder});
+        const Kind kind = KindOf(fd, d);
+        if (kind != Kind::FolderLink)
+            entries.push_back({name, kind == Kind::Folder});
     }
     closedir(dir);
-    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return NameLess(a.name, b.name); });
+    SortByName(entries);
     return entries;
+}
+
+// A subfolder found by the walk, opened only if it is still a folder and not
+// a link put in its place since it was listed.
+DIR* OpenSubFolder(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    DIR* dir = fdopendir(fd);
+    if (!dir)
+        ::close(fd);
+    return dir;
 }
 
 const char* OpenPath(const std::string& folder)
@@ -101,13 +168,16 @@ struct Collector {
                 folders->push_back(path);
             if (files)
                 CheckPathText(path);  // a folder whose files can't be listed any more by its path
+            DIR* sub = OpenSubFolder(path);
+            if (!sub)
+                continue;  // a folder that can't be read is listed, its contents skipped
             struct stat st{};
-            if (stat(path.c_str(), &st) != 0)
+            if (fstat(dirfd(sub), &st) == 0 &&
+                std::find(onPath.begin(), onPath.end(), FolderId{st.st_dev, st.st_ino}) != onPath.end()) {
+                closedir(sub);  // the same folder mounted below itself: listed, not entered
                 continue;
-            if (std::find(onPath.begin(), onPath.end(), FolderId{st.st_dev, st.st_ino}) != onPath.end())
-                continue;  // a link back to a folder on the walk path: listed, not entered
-            if (DIR* sub = opendir(path.c_str()))
-                Visit(path, sub);  // a folder that can't be read is listed, its contents skipped
+            }
+            Visit(path, sub);
         }
         onPath.pop_back();
     }
@@ -162,6 +232,12 @@ std::vector<Entry> ReadFolder(const std::string& folder)
     if (!dir)
         return {};  // exists but can't be read: lists as empty
     return ReadEntries(dir);
+}
+
+bool IsSpecialFile(const std::string& path)
+{
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
 }
 
 std::vector<std::string> FilesOf(const std::string& folder)

@@ -34,17 +34,23 @@ std::string Join(const std::string& folder, const std::string& name);
 void CheckPathText(const std::string& folder);
 
 // The entries of one folder (not "." and ".."), names in case-insensitive
-// ordinal order with exact order breaking ties. A symbolic link to a folder is
-// a folder entry. Throws PathError when the text is bad or names no folder; a
+// ordinal order (Unicode simple uppercase, compared in UTF-16 code units) with
+// exact order breaking ties. A symbolic link to a folder is left out: it is
+// neither a folder entry nor a file entry. A link to anything else is a file. Throws PathError when the text is bad or names no folder; a
 // folder that exists but can't be read gives no entries.
 std::vector<Entry> ReadFolder(const std::string& folder);
+
+// Whether the path (a link followed) is a FIFO, socket or device: a file no
+// batch opens. False for regular files, folders and what doesn't exist.
+bool IsSpecialFile(const std::string& path);
 
 // Entry paths of the files directly in the folder.
 std::vector<std::string> FilesOf(const std::string& folder);
 
 // Entry paths of every subfolder at every depth, each folder before its
-// contents. A folder link that leads back to a folder on the current walk
-// path is listed but not entered, so no walk loops. Subfolders that can't be
+// contents. Folder links are not entered (see ReadFolder); a folder mounted
+// below itself is listed but not entered, so no walk loops. Only folders are
+// read, never a file's contents, so even /proc is a finite walk. Subfolders that can't be
 // read are listed and their contents skipped. When cancelled() turns true the
 // walk ends early with what it has (a load the user has moved on from).
 std::vector<std::string> SubFolderWalk(const std::string& folder, const std::function<bool()>& cancelled = {});

@@ -92,7 +92,7 @@ namespace {
 // The base word of an entry's kind; a symbolic link adds the reparse bit to
 // the kind of what it leads to (a link to a folder is a folder entry, as in
 // the folder walk), any other link is a file.
-std::int32_t KindBits(mode_t mode, const QByteArray& encoded)
+std::int32_t KindBits(mode_t mode, const std::string& encoded)
 {
     if (S_ISDIR(mode))
         return fileatt::Directory;
@@ -100,7 +100,7 @@ std::int32_t KindBits(mode_t mode, const QByteArray& encoded)
         return fileatt::Archive;
     if (S_ISLNK(mode)) {
         struct stat target {};
-        const bool toFolder = ::stat(encoded.constData(), &target) == 0 && S_ISDIR(target.st_mode);
+        const bool toFolder = ::stat(encoded.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
         return fileatt::ReparsePoint | (toFolder ? fileatt::Directory : fileatt::Archive);
     }
     return fileatt::System;  // device, FIFO, socket
@@ -115,10 +115,15 @@ void ReadFileInfo(const QString& path, FileInfo& info)
     // directory search reports the link's own entry: its size is the link's
     // and its dates are the link's. Only for a link is a second call made, to
     // learn whether it leads to a folder.
-    const QByteArray encoded = QFile::encodeName(path);
+    std::string encoded;
+    try {
+        encoded = EncodePath(path);
+    } catch (const std::exception&) {
+        encoded.clear();  // no name on the disk is spelt so
+    }
     struct statx st {};
-    if (path.isEmpty()
-        || ::statx(AT_FDCWD, encoded.constData(), AT_SYMLINK_NOFOLLOW | AT_STATX_SYNC_AS_STAT,
+    if (encoded.empty()
+        || ::statx(AT_FDCWD, encoded.c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_SYNC_AS_STAT,
                    STATX_BASIC_STATS | STATX_BTIME, &st) != 0) {
         ZeroRecord(info);
         return;
@@ -261,7 +266,7 @@ void FileListWriter::Fail(const std::exception& cause)
 
 void FileListWriter::WriteLine(const QString& line)
 {
-    buffer_ += line.toUtf8();
+    buffer_ += ReadableUtf8(line);
     buffer_ += "\r\n";
     if (buffer_.size() >= kBufferSize)
         Flush();

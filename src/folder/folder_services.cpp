@@ -2,21 +2,73 @@
 // and the flat file list of a tree. The command-line program links this alone.
 #include "folder_services.h"
 
+#include "CodePage.h"
 #include "DirWalk.h"
 
 #include <QFile>
+#include <algorithm>
 
 std::string EncodePath(const QString& path)
 {
-    const QByteArray bytes = QFile::encodeName(path);
-    if (QFile::decodeName(bytes) != path)
+    std::string bytes;
+    const std::u16string_view text(reinterpret_cast<const char16_t*>(path.utf16()), static_cast<size_t>(path.size()));
+    if (!codepage::UnescapedBytes(text, bytes))
         throw dirwalk::PathError(dirwalk::kNotSupported);
-    return bytes.toStdString();
+    return bytes;
 }
 
 QString DecodePath(const std::string& path)
 {
-    return QFile::decodeName(QByteArray::fromRawData(path.data(), static_cast<qsizetype>(path.size())));
+    const bool ascii = std::all_of(path.begin(), path.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii)
+        return QString::fromLatin1(path.data(), static_cast<qsizetype>(path.size()));
+    const std::u16string text = codepage::EscapedUtf16(path);
+    return QString(reinterpret_cast<const QChar*>(text.data()), static_cast<qsizetype>(text.size()));
+}
+
+QString ReadablePath(const QString& path)
+{
+    QString text = path;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;  // a pair is one real character
+        else if (text[i].isSurrogate())
+            text[i] = QChar::ReplacementCharacter;
+    }
+    return text;
+}
+
+QByteArray ReadableUtf8(const QString& text)
+{
+    return ReadablePath(text).toUtf8();
+}
+
+bool IsSpecialFile(const QString& path)
+{
+    try {
+        return dirwalk::IsSpecialFile(EncodePath(path));
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+QString SpecialFileReason()
+{
+    return QStringLiteral("不是普通文件（管道、套接字或设备），不能读取");
+}
+
+QString SpecialFilesText(const QStringList& files)
+{
+    constexpr int kListed = 20;
+    QString text = QStringLiteral("有%1个文件不是普通文件（管道、套接字或设备），没有处理：").arg(files.size());
+    for (int i = 0; i < files.size(); ++i) {
+        if (i == kListed) {
+            text += QStringLiteral("\n…");
+            break;
+        }
+        text += QLatin1Char('\n') + files[i];
+    }
+    return text;
 }
 
 QString JoinPath(const QString& folder, const QString& name)

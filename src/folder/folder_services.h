@@ -41,11 +41,27 @@ QString FolderPart(const QString& path);
 // folder + "/" + name unless the folder already ends in "/".
 QString JoinPath(const QString& folder, const QString& name);
 
-// The folder text in the file-system encoding; throws std::runtime_error with
-// "The path format is not supported" when the encoding can't express it.
+// The one pair of conversions between a path's file-system bytes and the
+// text the window shows, used for every path: UTF-8 decodes as usual, and a
+// byte that isn't part of valid UTF-8 becomes U+DC00 + byte and comes back as
+// that byte, so every name on the disk is listed, found and never confused
+// with another. EncodePath throws std::runtime_error with "The path format is
+// not supported" for text no name can come from (another lone surrogate).
 std::string EncodePath(const QString& path);
 QString DecodePath(const std::string& path);
 QStringList DecodePaths(const std::vector<std::string>& paths);
+// A path as people read it in the texts we write ("note.txt", the list file):
+// valid UTF-8, with U+FFFD for a byte of the name that isn't.
+QString ReadablePath(const QString& path);
+QByteArray ReadableUtf8(const QString& text);
+
+// FIFOs, sockets and devices: no batch ever opens one (opening a FIFO waits
+// for a writer forever). False for what doesn't exist: the batch reports
+// that as it always does.
+bool IsSpecialFile(const QString& path);
+// The reason given for such a file, and the box that names those a batch left out.
+QString SpecialFileReason();
+QString SpecialFilesText(const QStringList& files);
 
 // The last result handed over by a background walk.
 extern QStringList AllSubDirectories;

@@ -11,14 +11,16 @@
 
 namespace {
 
-// A relative path that stays below the target: no empty, "." or ".." part.
+// A relative path that stays below the target and that the walk can use: no
+// empty, "." or ".." part, no part over 255 bytes, under 4096 bytes in all.
+// ("\" may be a name character: archives from Unix keep it.)
 bool StaysInside(const std::string& rel)
 {
     std::size_t start = 0;
     for (;;) {
         const std::size_t end = std::min(rel.find('/', start), rel.size());
         const std::string part = rel.substr(start, end - start);
-        if (part.empty() || part == "." || part == ".." || part.find('\\') != std::string::npos)
+        if (part.empty() || part == "." || part == ".." || part.size() > 255 || rel.size() >= 4096)
             return false;
         if (end == rel.size())
             return true;

@@ -80,6 +80,19 @@ TEST_F(TempTree, ExactOrderBreaksTiesBetweenNamesThatDifferInCaseOnly)
     EXPECT_EQ(dirwalk::FilesOf(root), (Paths{P("a"), P("B"), P("b"), P("C")}));
 }
 
+// Case folds by Unicode simple uppercase, not ASCII alone, so full-width and
+// accented letters fall where NTFS puts them (this order numbers renames).
+TEST_F(TempTree, CaseFoldsBeyondAscii)
+{
+    // Ａ6 ａ5 É2 é1 z Α α
+    const std::string fullA = "\xEF\xBC\xA1", fulla = "\xEF\xBD\x81", E = "\xC3\x89", e = "\xC3\xA9";
+    const std::string alpha = "\xCE\xB1", Alpha = "\xCE\x91";
+    for (const std::string& name : {fullA + "6", fulla + "5", E + "2", e + "1", std::string("z"), alpha, Alpha})
+        File(name);
+    EXPECT_EQ(dirwalk::FilesOf(root),
+              (Paths{P("z"), P(e + "1"), P(E + "2"), P(Alpha), P(alpha), P(fulla + "5"), P(fullA + "6")}));
+}
+
 TEST_F(TempTree, TrailingSlashGivesTheSameEntryPaths)
 {
     File("f");
@@ -89,19 +102,43 @@ TEST_F(TempTree, TrailingSlashGivesTheSameEntryPaths)
     EXPECT_EQ(dirwalk::Join("/", "x"), "/x");
 }
 
-TEST_F(TempTree, FolderLinkToAncestorIsListedButNeverEntered)
+// A link to a folder is neither a folder nor a file entry: no walk leaves the
+// tree, reaches a file twice or grows past the real tree (a chain of folders
+// each holding two links to the next would double per level).
+TEST_F(TempTree, FolderLinksAreNeverEntered)
 {
     File("A/B/f");
     fs::create_directory_symlink(root + "/A", root + "/A/B/up");
     fs::create_directory_symlink(root + "/A/B", root + "/elsewhere");
     File("linked_file_target");
     fs::create_symlink(root + "/linked_file_target", root + "/A/filelink");
-
-    const Paths walk = dirwalk::SubFolderWalk(root);
-    // "elsewhere" points at A/B, which is not on its own walk path: it is entered once.
-    EXPECT_EQ(walk, (Paths{P("A"), P("A/B"), P("A/B/up"), P("elsewhere"), P("elsewhere/up"), P("elsewhere/up/B")}));
-    // A link to a file is a file entry.
+    fs::create_directory_symlink("/", root + "/A/top");
+    EXPECT_EQ(dirwalk::SubFolderWalk(root), (Paths{P("A"), P("A/B")}));
     EXPECT_EQ(dirwalk::FilesOf(P("A")), (Paths{P("A/filelink")}));
+    EXPECT_EQ(dirwalk::AllFiles(root), (Paths{P("linked_file_target"), P("A/filelink"), P("A/B/f")}));
+    // The named folder itself may be a link.
+    EXPECT_EQ(dirwalk::AllFiles(P("elsewhere")), (Paths{P("elsewhere/f")}));
+
+    constexpr int kLevels = 16;
+    for (int i = 0; i < kLevels; ++i) {
+        const std::string level = "dag/L" + std::to_string(100 + i);
+        File(level + "/f");
+        if (i + 1 < kLevels)
+            for (const char* link : {"/x", "/y"})
+                fs::create_directory_symlink(root + "/dag/L" + std::to_string(101 + i), P(level) + link);
+    }
+    EXPECT_EQ(dirwalk::AllFiles(P("dag")).size(), std::size_t{kLevels});
+    EXPECT_EQ(dirwalk::SubFolderWalk(P("dag")).size(), std::size_t{kLevels});
+}
+
+// Only folders are read, never a file's contents, and links are not entered,
+// so /proc, with its endless-looking links, is a finite walk.
+TEST(Walk, ProcIsAFiniteWalk)
+{
+    const auto folders = dirwalk::SubFolderWalk("/proc/self");
+    EXPECT_FALSE(folders.empty());
+    for (const std::string& f : folders)
+        ASSERT_EQ(f.find("/proc/self/cwd"), std::string::npos);
 }
 
 TEST_F(TempTree, FolderThatCannotBeReadIsListedAndSkipped_AsUnprivilegedChild)
@@ -176,7 +213,8 @@ TEST(CodePage, LocaleDecidesTheAnsiCodePage)
     const std::string keep = saved ? saved : "";
     const std::pair<const char*, int> cases[] = {{"zh_CN.UTF-8", 936}, {"zh_SG", 936}, {"zh_TW.UTF-8", 950},
                                                  {"zh_HK", 950}, {"ja_JP.UTF-8", 932}, {"ko_KR", 949},
-                                                 {"en_US.UTF-8", 1252}, {"C", 1252}};
+                                                 {"en_US.UTF-8", 1252}, {"C", 936},
+                                                 {"POSIX", 936}, {"C.UTF-8", 936}};
     for (const auto& [locale, cp] : cases) {
         setenv("LC_ALL", locale, 1);
         EXPECT_EQ(codepage::AnsiCodePage(), cp) << locale;
@@ -199,6 +237,34 @@ TEST(CodePage, ConvertsBothWaysAndMarksWhatCannotBeExpressed)
     EXPECT_TRUE(codepage::IsValidUtf8("中文 plain"));
     EXPECT_FALSE(codepage::IsValidUtf8("\xD6\xD0"));
     EXPECT_FALSE(codepage::IsValidUtf8("\xED\xA0\x80"));  // a surrogate
+}
+
+// Every byte string survives the trip to text and back, and two names never
+// share a text; for people, a stray byte reads as U+FFFD.
+TEST(FileNames, BytesToTextAndBackAreLossless)
+{
+    const struct {
+        std::string bytes;
+        std::u16string text;
+        std::string readable;
+    } cases[] = {
+        {"plain", u"plain", "plain"},
+        {"\xD6\xD0\xCE\xC4", u"\xDCD6\xDCD0\xDCCE\xDCC4", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // GBK 中文
+        {"a\xFF\xEF\xBF\xBD", u"a\xDCFF\xFFFD", "a\xEF\xBF\xBD\xEF\xBF\xBD"},  // a stray byte beside a real U+FFFD
+        {"\xED\xA0\x80", u"\xDCED\xDCA0\xDC80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},   // an encoded surrogate
+        {"\xC0\xAF\xE2\x82", u"\xDCC0\xDCAF\xDCE2\xDC82", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // overlong, cut short
+        {"\xF0\x9F\x98\x80\xE4\xB8\xAD", u"\U0001F600\x4E2D", "\xF0\x9F\x98\x80\xE4\xB8\xAD"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(codepage::EscapedUtf16(c.bytes), c.text);
+        std::string back;
+        EXPECT_TRUE(codepage::UnescapedBytes(c.text, back));
+        EXPECT_EQ(back, c.bytes);
+        EXPECT_EQ(codepage::ReadableUtf8(c.bytes), c.readable);
+    }
+    std::string out;
+    EXPECT_FALSE(codepage::UnescapedBytes(u"\xD800x", out));  // a lone surrogate no byte makes
+    EXPECT_FALSE(codepage::UnescapedBytes(u"\xDC41", out));
 }
 
 TEST_F(TempTree, ACancelledWalkEndsEarlyWithWhatItHas)

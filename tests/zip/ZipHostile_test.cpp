@@ -53,21 +53,82 @@ Raw Named(const std::string& name, const std::string& content = "x")
 
 }  // namespace
 
+Raw MadeOn(std::uint8_t host, const std::string& name)
+{
+    Raw r = Named(name);
+    r.madeBy = static_cast<std::uint16_t>(host << 8 | 20);
+    return r;
+}
+
+// "\\" separates and a drive prefix is refused only where the host writes names
+// so: MS-DOS (0), NTFS (10), VFAT (14) and hosts we don't know (here 30).
+constexpr std::uint8_t kDosHosts[] = {0, 10, 14, 30};
+constexpr std::uint8_t kAllHosts[] = {0, 10, 14, 30, 3, 19};
+
 TEST(ZipHostileNames, TraversalAbsoluteAndDriveNamesAreRefusedBeforeWriting)
 {
-    for (const std::string name : {"../evil.txt", "a/../../evil.txt", "..\\evil.txt", "a\\..\\..\\evil.txt", "..",
-                                   "/abs.txt", "\\abs.txt", "C:/x.txt", "c:x.txt", "d:\\x.txt"}) {
-        SCOPED_TRACE(name);
-        ExpectRefused(BuildZip({Named("good.txt"), Named(name)}), "Unsafe member name");
+    for (const std::uint8_t host : kAllHosts)
+        for (const std::string name : {"../evil.txt", "a/../../evil.txt", "..", "/abs.txt"}) {
+            SCOPED_TRACE(name + " made on host " + std::to_string(host));
+            ExpectRefused(BuildZip({Named("good.txt"), MadeOn(host, name)}), "Unsafe member name");
+        }
+    for (const std::uint8_t host : kDosHosts)
+        for (const std::string name : {"..\\evil.txt", "a\\..\\..\\evil.txt", "\\abs.txt", "C:/x.txt", "c:x.txt", "d:\\x.txt"}) {
+            SCOPED_TRACE(name + " made on host " + std::to_string(host));
+            ExpectRefused(BuildZip({Named("good.txt"), MadeOn(host, name)}), "Unsafe member name");
+        }
+}
+
+// Made on Unix or macOS, "\\" and ":" are name characters like any other.
+TEST(ZipHostileNames, BackslashAndDriveAreOrdinaryInUnixArchives)
+{
+    for (const std::uint8_t host : {3, 19}) {
+        TempDir dir;
+        WriteFile(dir / "u.zip", BuildZip({MadeOn(host, "..\\x.txt"), MadeOn(host, "c:y.txt"), MadeOn(host, "d\\")}));
+        ZipArchive::ExtractZipFile(dir / "u.zip", dir / "out", {});
+        EXPECT_EQ(Tree(dir / "out"), (std::vector<std::string>{"..\\x.txt", "c:y.txt", "d\\"})) << int(host);
     }
+}
+
+// Paths no batch could use afterwards, and names deep enough to exhaust a
+// recursion per level or a plan that keeps every folder prefix, are refused
+// cheaply before anything is written.
+TEST(ZipHostileNames, OverlongPathsAndPartsAreRefusedBeforeWriting)
+{
+    std::string deep;
+    while (deep.size() < 65533)
+        deep += deep.empty() ? "a" : "/a";
+    std::string wide;
+    while (wide.size() < 40000)
+        wide += "d/";
+    wide += "f";
+    struct Case {
+        std::vector<Raw> members;
+        const char* expected;
+    } cases[] = {
+        {{Named(deep)}, "4096 bytes"},
+        {{Named(std::string(4090, 'x') + "/y.txt")}, "255 bytes"},
+        {{Named(std::string(256, 'n'))}, "255 bytes"},
+        {std::vector<Raw>(24, Named(wide)), "4096 bytes"},
+    };
+    for (auto& c : cases)
+        ExpectRefused(BuildZip(c.members), c.expected);
+    // The limit counts the target folder's path too.
+    TempDir dir;
+    std::string name;
+    while (name.size() + dir.Path().size() + 5 < 4096)
+        name += "p/";
+    WriteFile(dir / "l.zip", BuildZip({Named(name + "ab")}));
+    EXPECT_NE(ErrorOf([&] { ZipArchive::ExtractZipFile(dir / "l.zip", dir / "out", {}); }).find("4096"), std::string::npos);
 }
 
 TEST(ZipHostileNames, NulInNameAndDuplicateNamesAreRefused)
 {
     ExpectRefused(BuildZip({Named("good.txt"), Named(std::string("a\0b.txt", 7))}), "NUL");
     ExpectRefused(BuildZip({Named("same.txt"), Named("same.txt")}), "twice");
-    ExpectRefused(BuildZip({Named("d/same.txt"), Named("d\\same.txt")}), "twice");
+    ExpectRefused(BuildZip({MadeOn(0, "d/same.txt"), MadeOn(0, "d\\same.txt")}), "twice");
     ExpectRefused(BuildZip({Named("f"), Named("f/under.txt")}), "both as a file and as a folder");
+    ExpectRefused(BuildZip({Named("f/under.txt"), Named("f")}), "both as a file and as a folder");
 }
 
 TEST(ZipHostileLinks, SymlinkMemberIsNeverCreatedNorFollowed)

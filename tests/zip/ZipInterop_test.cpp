@@ -264,14 +264,18 @@ TEST(ZipInteropNames, UnicodePathUtf8AndLegacyCodePage)
         P32(e, Crc(stored) ^ (goodCrc ? 0u : 1u));
         return e + utf8;
     };
-    Raw withField = M(gbkName, "field");
-    withField.flags = 0;
+    // Archives from Windows: legacy names are in the code page of the system.
+    auto fromWindows = [](std::string name, std::string content) {
+        Raw r = M(std::move(name), std::move(content));
+        r.flags = 0;
+        r.madeBy = 0x0014;
+        return r;
+    };
+    Raw withField = fromWindows(gbkName, "field");
     withField.centralExtra = unicodePath(gbkName, "统一码.txt", true);
-    Raw badCrc = M("\xb1\xed.txt", "bad crc");  // 表.txt in GBK
-    badCrc.flags = 0;
+    Raw badCrc = fromWindows("\xb1\xed.txt", "bad crc");  // 表.txt in GBK
     badCrc.centralExtra = unicodePath("\xb1\xed.txt", "ignored.txt", false);
-    Raw trail = M(gbk, "trail");
-    trail.flags = 0;
+    Raw trail = fromWindows(gbk, "trail");
     Raw macUtf8 = M("苹果.txt", "utf8 without flag");
     macUtf8.flags = 0;
     WriteFile(dir / "n.zip", BuildZip({withField, badCrc, trail, macUtf8}));

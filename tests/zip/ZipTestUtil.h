@@ -168,6 +168,18 @@ inline Raw M(std::string name, std::string content, std::uint16_t method = 0)
     return r;
 }
 
+// With VELMORA_SAVE_ZIPS set to a folder, every archive a test crafts is kept
+// there too, to seed the reader's fuzzer.
+inline void SaveForFuzzing(const std::string& bytes)
+{
+    const char* folder = std::getenv("VELMORA_SAVE_ZIPS");
+    if (!folder || !*folder)
+        return;
+    char name[32];
+    std::snprintf(name, sizeof name, "/crafted_%08x_%zu", Crc(bytes), bytes.size());
+    std::ofstream(folder + std::string(name), std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
 // Builds the archive; *offsets receives each member's local header offset.
 inline std::string BuildZip(const std::vector<Raw>& members, std::vector<std::uint32_t>* offsets = nullptr)
 {
@@ -231,6 +243,7 @@ inline std::string BuildZip(const std::vector<Raw>& members, std::vector<std::ui
     P32(end, static_cast<std::uint32_t>(central.size()));
     P32(end, static_cast<std::uint32_t>(body.size()));
     P16(end, 0);
+    SaveForFuzzing(body + central + end);
     return body + central + end;
 }
 

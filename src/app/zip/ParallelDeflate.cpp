@@ -273,23 +273,22 @@ private:
             }
             auto chunk = std::make_shared<Chunk>();
             chunk->deflate = method_ == ZipMethod::Deflate;
-            // Sized from what the file holds (one byte more shows the end
-            // without another chunk), not a whole chunk for every small file;
-            // a file that fits is read in one piece.
-            const std::uint64_t remaining = reading_->source.size > reading_->read ? reading_->source.size - reading_->read : 0;
+            // A file is taken at the size it had when it was opened: what
+            // another program appends meanwhile is not part of the member. A
+            // file that fits is read in one piece.
+            const std::uint64_t remaining = reading_->source.size - reading_->read;
             const std::size_t piece = readingFirst_ && remaining < kWholeMember ? kWholeMember : kChunk;
-            const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(piece, remaining + 1));
+            const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(piece, remaining));
             chunk->input.resize(want);
             std::size_t got = 0;
             while (got < want) {
                 const std::size_t n = zipio::ReadSome(reading_->source.fd.Get(), chunk->input.data() + got,
                                                       want - got, reading_->source.path);
-                if (n == 0) {
-                    reading_->eof = true;
-                    break;
-                }
+                if (n == 0)
+                    break;  // it shrank meanwhile
                 got += n;
             }
+            reading_->eof = got < want || reading_->read + got == reading_->source.size;
             chunk->input.resize(got);
             chunk->length = got;
             reading_->read += got;

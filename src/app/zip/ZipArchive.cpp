@@ -114,7 +114,7 @@ void ZipArchive::Abandon()
 }
 
 void ZipArchive::ZipDirectoryContents(const std::string& archivePath, const std::string& folder, ZipMethod method,
-                                      ZipProgress onProgress)
+                                      ZipProgress onProgress, std::vector<std::string>* special)
 {
     // Every file is collected before the archive's temporary file exists, and
     // an earlier archive of that name inside the folder is left out, so the
@@ -135,8 +135,14 @@ void ZipArchive::ZipDirectoryContents(const std::string& archivePath, const std:
     jobs.reserve(files.size());
     for (const std::string& file : files) {
         struct stat st{};
-        if (archiveExists && ::stat(file.c_str(), &st) == 0 && st.st_dev == self.st_dev && st.st_ino == self.st_ino)
+        const bool found = ::stat(file.c_str(), &st) == 0;
+        if (archiveExists && found && st.st_dev == self.st_dev && st.st_ino == self.st_ino)
             continue;
+        if (found && !S_ISREG(st.st_mode)) {
+            if (special)
+                special->push_back(file);
+            continue;
+        }
         const std::string name = file.compare(0, prefix.size(), prefix) == 0 ? file.substr(prefix.size()) : file;
         jobs.push_back({file, name});
     }

@@ -59,8 +59,11 @@ public:
     // an earlier archive of that name stays as it was.
     void Abandon();
 
+    // Every file of the folder's tree into a new archive. FIFOs, sockets and
+    // devices are never opened: they are left out and, when special is
+    // given, appended to it.
     static void ZipDirectoryContents(const std::string& archivePath, const std::string& folder, ZipMethod method,
-                                     ZipProgress onProgress);
+                                     ZipProgress onProgress, std::vector<std::string>* special = nullptr);
     static void ExtractZipFile(const std::string& archivePath, const std::string& targetFolder, ZipProgress onProgress);
 
     void SetOnProgress(ZipProgress onProgress);

@@ -10,7 +10,8 @@
 #include <libdeflate.h>
 #include <filesystem>
 #include <map>
-#include <set>
+#include <string_view>
+#include <unordered_map>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -28,6 +29,9 @@ using zipio::Fd;
 
 constexpr std::size_t kInChunk = 256 * 1024;
 constexpr std::size_t kOutChunk = 1024 * 1024;
+// The longest path and name part the walk can use afterwards.
+constexpr std::size_t kMaxPath = 4096;
+constexpr std::size_t kMaxPart = 255;
 
 [[noreturn]] void Unsafe(const std::string& name, const char* why)
 {
@@ -188,31 +192,46 @@ public:
 
     // The folder below the target ("" is the target), made when missing if
     // create is set; an invalid folder when it is missing and create is not.
+    // It is reached from the deepest folder already open, one part at a time:
+    // no recursion per level, however deep the name.
     Dir Open(const std::string& rel, bool create = true)
     {
         if (rel.empty())
             return root_;
-        auto it = open_.find(rel);
-        if (it != open_.end())
-            return it->second;
-        const auto slash = rel.find_last_of('/');
-        const Dir parent = Open(slash == std::string::npos ? std::string() : rel.substr(0, slash), create);
-        if (!parent.Valid())
-            return {};
-        Dir dir;
-        try {
-            dir = parent.Sub(slash == std::string::npos ? rel : rel.substr(slash + 1), create);
-        } catch (const safefile::Error& e) {
-            if (!create && e.Code() == ENOENT)
-                return {};
-            throw ZipError("Can't create the folder " + dirwalk::Join(target_, rel) + ": " +
-                           (e.Code() == ELOOP || e.Code() == ENOTDIR
-                                ? std::string("a file or symbolic link of that name is in the way")
-                                : std::string(e.what())));
+        std::size_t done = rel.size();
+        Dir dir = root_;
+        for (;;) {
+            const auto it = open_.find(rel.substr(0, done));
+            if (it != open_.end()) {
+                dir = it->second;
+                break;
+            }
+            const auto slash = rel.rfind('/', done - 1);
+            if (slash == std::string::npos) {
+                done = 0;
+                break;
+            }
+            done = slash;
         }
-        if (open_.size() >= 64)
-            open_.clear();  // keeps few descriptors open; the parent chain reopens cheaply
-        return open_.emplace(rel, dir).first->second;
+        while (done < rel.size()) {
+            const std::size_t start = done == 0 ? 0 : done + 1;
+            const std::size_t end = std::min(rel.find('/', start), rel.size());
+            try {
+                dir = dir.Sub(rel.substr(start, end - start), create);
+            } catch (const safefile::Error& e) {
+                if (!create && e.Code() == ENOENT)
+                    return {};
+                throw ZipError("Can't create the folder " + dirwalk::Join(target_, rel.substr(0, end)) + ": " +
+                               (e.Code() == ELOOP || e.Code() == ENOTDIR
+                                    ? std::string("a file or symbolic link of that name is in the way")
+                                    : std::string(e.what())));
+            }
+            done = end;
+            if (open_.size() >= 64)
+                open_.clear();  // keeps few descriptors open; the parent chain reopens cheaply
+            open_.insert_or_assign(rel.substr(0, done), dir);
+        }
+        return dir;
     }
 
 private:
@@ -226,19 +245,82 @@ struct Planned {
     std::string rel;
 };
 
-// Checks the whole archive before anything is written. The Unix mode bits of
-// a member are not applied: a symbolic-link member is written as a plain file
-// holding the link's text, so no link is ever made and none can be followed.
-std::vector<Planned> Plan(const zipread::Reader& reader)
+// The names planned so far as a tree of parts, so that checking a name costs
+// time and memory in proportion to its length, however deep it goes.
+class NameTree {
+public:
+    // Adds a member's path; false when it clashes with one added before (the
+    // same file twice, a file and a folder of one name, a file used as a folder).
+    // *clash receives the path that clashes.
+    bool Add(const std::string& rel, bool folder, std::string* clash)
+    {
+        std::uint32_t node = 0;
+        std::size_t start = 0;
+        for (;;) {
+            const std::size_t end = std::min(rel.find('/', start), rel.size());
+            node = Child(node, std::string_view(rel).substr(start, end - start));
+            Node& n = nodes_[node];
+            if (end == rel.size()) {
+                if (n.file || (!folder && n.folder)) {
+                    *clash = rel;
+                    return false;
+                }
+                (folder ? n.folder : n.file) = true;
+                return true;
+            }
+            if (n.file) {
+                *clash = rel.substr(0, end);
+                return false;
+            }
+            n.folder = true;
+            start = end + 1;
+        }
+    }
+
+private:
+    struct Node {
+        bool file = false, folder = false;
+    };
+    struct Key {
+        std::uint32_t parent;
+        std::string part;
+        bool operator==(const Key&) const = default;
+    };
+    struct KeyHash {
+        std::size_t operator()(const Key& k) const
+        {
+            return std::hash<std::string_view>()(k.part) ^ (std::size_t{k.parent} * 0x9E3779B97F4A7C15ull);
+        }
+    };
+
+    std::uint32_t Child(std::uint32_t parent, std::string_view part)
+    {
+        const auto [it, added] = children_.try_emplace(Key{parent, std::string(part)}, 0);
+        if (added) {
+            it->second = static_cast<std::uint32_t>(nodes_.size());
+            nodes_.emplace_back();
+        }
+        return it->second;
+    }
+
+    std::vector<Node> nodes_{Node{}};
+    std::unordered_map<Key, std::uint32_t, KeyHash> children_;
+};
+
+// Checks the whole archive before anything is written. targetLength is the
+// length of the target folder's path ("" for no folder on the disk): a member
+// whose path below it would reach 4096 bytes, or with a part over 255 bytes,
+// refuses the archive, since no batch could use that path afterwards. The
+// Unix mode bits of a member are not applied: a symbolic-link member is
+// written as a plain file holding the link's text, so no link is ever made
+// and none can be followed.
+std::vector<Planned> Plan(const zipread::Reader& reader, std::size_t targetLength)
 {
     std::vector<Planned> plan;
-    std::set<std::string> files, folders;
-    const auto conflict = [](const std::string& name) {
-        throw ZipError("The archive holds " + name + " twice, or both as a file and as a folder");
-    };
+    NameTree names;
     for (const zipread::Entry& e : reader.Entries()) {
         const ZipHeader& hd = e.header;
-        const std::string rel = SafeRelativePath(hd.Name);
+        const std::string rel = SafeRelativePath(hd.Name, e.host);
         if (!e.isFolder) {
             if (hd.Flags & (zipfmt::kFlagEncrypted | zipfmt::kFlagStrongEncryption))
                 throw ZipError("The member " + hd.Name + " is encrypted; encrypted members are not supported");
@@ -251,15 +333,11 @@ std::vector<Planned> Plan(const zipread::Reader& reader)
         }
         if (rel.empty())
             continue;
-        if (files.count(rel) || (!e.isFolder && folders.count(rel)))
-            conflict(hd.Name);
-        for (auto slash = rel.find('/'); slash != std::string::npos; slash = rel.find('/', slash + 1)) {
-            const std::string parent = rel.substr(0, slash);
-            if (files.count(parent))
-                conflict(parent);
-            folders.insert(parent);
-        }
-        (e.isFolder ? folders : files).insert(rel);
+        if (targetLength + 1 + rel.size() >= kMaxPath)
+            Unsafe(hd.Name.substr(0, 200) + "…", "its path below the target folder is 4096 bytes or longer");
+        std::string clash;
+        if (!names.Add(rel, e.isFolder, &clash))
+            throw ZipError("The archive holds " + clash + " twice, or both as a file and as a folder");
         plan.push_back({&e, rel});
     }
     return plan;
@@ -494,23 +572,27 @@ void CheckNotSelf(const zipread::Reader& reader, const std::vector<Planned>& pla
 
 }  // namespace
 
-std::string SafeRelativePath(const std::string& memberName)
+std::string SafeRelativePath(const std::string& memberName, std::uint8_t host)
 {
+    const bool dos = zipfmt::UsesDosNames(host);
+    const char* separators = dos ? "/\\" : "/";
     if (memberName.find('\0') != std::string::npos)
         Unsafe(memberName, "it holds a NUL character");
-    if (memberName.front() == '/' || memberName.front() == '\\')
+    if (memberName.front() == '/' || (dos && memberName.front() == '\\'))
         Unsafe(memberName, "it is an absolute path");
-    if (memberName.size() >= 2 && memberName[1] == ':' && std::isalpha(static_cast<unsigned char>(memberName[0])))
+    if (dos && memberName.size() >= 2 && memberName[1] == ':' && std::isalpha(static_cast<unsigned char>(memberName[0])))
         Unsafe(memberName, "it starts with a drive letter");
     std::string rel;
     std::size_t start = 0;
     while (start <= memberName.size()) {
-        std::size_t end = memberName.find_first_of("/\\", start);
+        std::size_t end = memberName.find_first_of(separators, start);
         if (end == std::string::npos)
             end = memberName.size();
-        const std::string part = memberName.substr(start, end - start);
+        const std::string_view part = std::string_view(memberName).substr(start, end - start);
         if (part == "..")
             Unsafe(memberName, "it climbs out of the target folder through \"..\"");
+        if (part.size() > kMaxPart)
+            Unsafe(memberName.substr(0, 200) + "…", "a part of its path is longer than 255 bytes");
         if (!part.empty() && part != ".") {
             if (!rel.empty())
                 rel.push_back('/');
@@ -523,7 +605,7 @@ std::string SafeRelativePath(const std::string& memberName)
 
 void ExtractAll(const zipread::Reader& reader, const std::string& targetFolder, const Progress& progress)
 {
-    const std::vector<Planned> plan = Plan(reader);
+    const std::vector<Planned> plan = Plan(reader, targetFolder.size());
     MemberWriter writer(reader.Source(), targetFolder, progress);
     CheckNotSelf(reader, plan, writer);
     try {
@@ -543,7 +625,7 @@ void ExtractAll(const zipread::Reader& reader, const std::string& targetFolder, 
 void TestAll(const zipread::Reader& reader)
 {
     MemberDecoder decoder;
-    for (const Planned& item : Plan(reader)) {
+    for (const Planned& item : Plan(reader, 0)) {
         if (!item.entry->isFolder)
             decoder.Check(reader.Source(), *item.entry);
     }
@@ -553,7 +635,7 @@ void ExtractToMemory(const zipread::Reader& reader, std::uint64_t cap, const Zip
 {
     MemberDecoder decoder;
     std::uint64_t total = 0;
-    for (const Planned& item : Plan(reader)) {
+    for (const Planned& item : Plan(reader, 0)) {
         if (item.entry->isFolder)
             continue;
         const ZipHeader& hd = item.entry->header;

@@ -13,10 +13,12 @@ namespace zipextract {
 using Progress = std::function<void(const std::string& fileName, const ZipHeader& header, std::int64_t position)>;
 
 // The safe relative path of a member ("a/b/c.txt", "/" separated), or a
-// ZipError for a name that is absolute, carries a drive prefix or climbs
-// through "..". Both "/" and "\" separate parts; the name is already UTF-8,
-// so no trail byte of a legacy code page can be mistaken for "\".
-std::string SafeRelativePath(const std::string& memberName);
+// ZipError for a name that is absolute, climbs through "..", or has a part
+// over 255 bytes. In archives made on MS-DOS, Windows or an unknown host
+// (host is the "version made by" system) "\" separates parts too and a drive
+// prefix is refused; elsewhere both are ordinary name characters. The name is
+// already decoded, so no trail byte of a legacy code page is mistaken for "\".
+std::string SafeRelativePath(const std::string& memberName, std::uint8_t host);
 
 // Extracts every member. The whole archive is checked first (names, methods,
 // encryption, duplicates, a file that another member needs as a folder), so

@@ -39,6 +39,14 @@ inline constexpr std::uint16_t kVersionZip64 = 45;
 inline constexpr std::uint16_t kHostUnix = 3;
 inline constexpr std::uint16_t kHostMac = 19;  // macOS (Darwin), Unix modes too
 
+// Hosts whose names use "\" as a separator and may carry a drive prefix:
+// MS-DOS/FAT (0), Windows NTFS (10), VFAT (14), and any host past the known
+// ones (macOS is 19), whose customs we can't know.
+inline constexpr bool UsesDosNames(std::uint8_t host)
+{
+    return host == 0 || host == 10 || host == 14 || host > 19;
+}
+
 inline constexpr std::uint32_t kMax32 = 0xFFFFFFFFu;
 inline constexpr std::uint16_t kMax16 = 0xFFFFu;
 

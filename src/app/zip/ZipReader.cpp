@@ -125,38 +125,40 @@ std::int64_t ExtendedMtime(const std::string& extra, bool* found)
 
 }  // namespace
 
-std::string DecodeName(const std::string& raw, std::uint16_t flags, const std::string& centralExtra)
+std::string DecodeName(const std::string& raw, const std::string& centralExtra, std::uint8_t host)
 {
     std::string fromField;
     bool haveField = false;
     ForEachExtra(centralExtra, [&](std::uint16_t tag, std::string_view data) {
-        if (tag != kExtraUnicodePath || haveField || data.size() < 5 || data[0] != 1)
+        if (tag != kExtraUnicodePath || haveField || data.size() < 6 || data[0] != 1)
             return;
         const auto* p = reinterpret_cast<const unsigned char*>(data.data());
         const std::uint32_t crc = zipcrc::Update(0, raw.data(), raw.size());
         std::string_view name = data.substr(5);
-        if (Get32(p + 1) == crc && codepage::IsValidUtf8(name)) {
+        if (Get32(p + 1) == crc && codepage::IsValidUtf8(name) && name.find('\0') == std::string_view::npos) {
             fromField.assign(name);
             haveField = true;
         }
     });
     if (haveField)
         return fromField;
-    if (codepage::IsValidUtf8(raw))
+    if (codepage::IsValidUtf8(raw) || !UsesDosNames(host))
         return raw;
-    // Flagged UTF-8 that isn't, or legacy bytes: the locale's ANSI code page.
-    (void)flags;
-    return codepage::AnsiToUtf8(raw);
+    std::string decoded;
+    return codepage::AnsiToUtf8Exact(raw, decoded) ? decoded : raw;
 }
 
 void Reader::Open(const std::string& path)
 {
     Close();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Never opened unless it is a regular file: opening a FIFO waits forever.
+    struct stat st{};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        throw ZipError("Not a readable ZIP archive: " + path + " is not a file");
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         throw ZipError("Can't open " + path + ": " + zipio::ErrnoText(errno));
     zipio::Fd owned(fd);
-    struct stat st{};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         throw ZipError("Not a readable ZIP archive: " + path + " is not a file");
     source_.OpenFile(std::move(owned), static_cast<std::uint64_t>(st.st_size));
@@ -288,9 +290,10 @@ void Reader::ReadCentralDirectory(const End& end)
         ApplyZip64(extra, {&hd.UncompressedSize, &hd.CompressedSize, &entry.localOffset, &disk}, entry.rawName);
         if (disk != 0)
             throw ZipError("Multi-disk (split) ZIP archives are not supported");
-        hd.Name = DecodeName(entry.rawName, hd.Flags, extra);
+        entry.host = h[5];
+        hd.Name = DecodeName(entry.rawName, extra, entry.host);
         const char last = hd.Name.back();
-        entry.isFolder = last == '/' || last == '\\';
+        entry.isFolder = last == '/' || (last == '\\' && UsesDosNames(entry.host));
         // Only a regular file's mode is taken; a link member becomes a plain file.
         const std::uint32_t mode = external >> 16;
         if ((host == kHostUnix || host == kHostMac) && (mode & 0170000) == 0100000)

@@ -19,6 +19,7 @@ struct Entry {
     std::uint64_t dataOffset = 0;
     std::uint64_t endOffset = 0;  // past the data and any data descriptor
     std::int64_t modified = 0;    // seconds since 1970
+    std::uint8_t host = 0;        // the system the archive was made on ("version made by")
     bool isFolder = false;
     // The permission bits stored by a Unix-like host, 0 when none are stored.
     std::uint32_t unixMode = 0;
@@ -56,9 +57,12 @@ private:
     std::vector<Entry> entries_;
 };
 
-// The UTF-8 form of a stored name: a Unicode Path extra field whose CRC
-// matches the stored name wins; else UTF-8 when flagged or when the bytes are
-// valid UTF-8; else the ANSI code page of the user's locale.
-std::string DecodeName(const std::string& raw, std::uint16_t flags, const std::string& centralExtra);
+// The file-system name of a stored name: a non-empty UTF-8 Unicode Path extra
+// field whose CRC matches the stored name wins; else the bytes when they are
+// valid UTF-8 (flagged or not). Bytes that aren't are a Linux name as it was
+// when the archive comes from Unix or macOS; from other hosts they are
+// decoded in the ANSI code page of the user's locale, or kept as they are
+// when that code page can't decode them, so no two names become one.
+std::string DecodeName(const std::string& raw, const std::string& centralExtra, std::uint8_t host);
 
 }  // namespace zipread

@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include "CodePage.h"
 #include "ZipFormat.h"
 
 namespace zipwrite {
@@ -30,23 +31,33 @@ bool FitsTimeField(std::int64_t t)
     return t >= 0 && t <= 0x7FFFFFFF;
 }
 
+void CheckRegular(const std::string& path, const struct stat& st)
+{
+    if (S_ISDIR(st.st_mode))
+        throw ZipError("Can't add " + path + ": it is a folder, not a file");
+    if (!S_ISREG(st.st_mode))
+        throw ZipError("Can't add " + path + ": it is not a regular file");
+}
+
 }  // namespace
 
 Source OpenSource(const std::string& path)
 {
     Source s;
     s.path = path;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // A FIFO, socket or device is never opened: opening a FIFO waits for a
+    // writer forever, and opening a device may act on it. Non-blocking open
+    // and the second look cover a file swapped for one in between.
+    struct stat st{};
+    if (::stat(path.c_str(), &st) == 0)
+        CheckRegular(path, st);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         throw ZipError("Can't open " + path + ": " + zipio::ErrnoText(errno));
     s.fd = zipio::Fd(fd);
-    struct stat st{};
     if (::fstat(fd, &st) != 0)
         throw ZipError("Can't read " + path + ": " + zipio::ErrnoText(errno));
-    if (S_ISDIR(st.st_mode))
-        throw ZipError("Can't add " + path + ": it is a folder, not a file");
-    if (!S_ISREG(st.st_mode))
-        throw ZipError("Can't add " + path + ": it is not a regular file");
+    CheckRegular(path, st);
     // Shuts out writers that take the customary lock while we read.
     if (::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK)
         throw ZipError("Can't add " + path + ": another program has locked it");
@@ -128,6 +139,9 @@ ZipHeader Writer::Begin(const Source& source, const std::string& memberName, Zip
         throw ZipError("Can't add " + source.path + ": the archive already holds a member named " + memberName);
     Member m;
     m.name = memberName;
+    // A name is flagged UTF-8 only when it is: a Linux name that isn't goes
+    // in as its bytes, unflagged, so that every reader can still open the archive.
+    m.flags = codepage::IsValidUtf8(memberName) ? kFlagUtf8 : 0;
     m.method = static_cast<std::uint16_t>(method);
     m.modified = source.modified;
     m.mode = source.mode;
@@ -151,7 +165,7 @@ ZipHeader Writer::Begin(const Source& source, const std::string& memberName, Zip
     std::string h;
     Put32(h, kLocalSig);
     Put16(h, m.zip64Local ? kVersionZip64 : kVersionDefault);
-    Put16(h, kFlagUtf8);
+    Put16(h, m.flags);
     Put16(h, m.method);
     Put16(h, m.dosTime);
     Put16(h, m.dosDate);
@@ -171,7 +185,7 @@ ZipHeader Writer::Begin(const Source& source, const std::string& memberName, Zip
     header.Name = memberName;
     header.UncompressedSize = source.size;
     header.Method = static_cast<std::uint16_t>(method);
-    header.Flags = kFlagUtf8;
+    header.Flags = members_.back().flags;
     header.DosTime = members_.back().dosTime;
     header.DosDate = members_.back().dosDate;
     return header;
@@ -259,7 +273,7 @@ std::string Writer::CentralHeader(const Member& m) const
     Put32(h, kCentralSig);
     Put16(h, static_cast<std::uint16_t>((kHostUnix << 8) | kVersionZip64));
     Put16(h, needed);
-    Put16(h, kFlagUtf8);
+    Put16(h, m.flags);
     Put16(h, m.method);
     Put16(h, m.dosTime);
     Put16(h, m.dosDate);

@@ -57,7 +57,7 @@ public:
 private:
     struct Member {
         std::string name;
-        std::uint16_t method = 0, dosTime = 0, dosDate = 0;
+        std::uint16_t method = 0, dosTime = 0, dosDate = 0, flags = 0;
         std::uint32_t crc = 0, mode = 0;
         std::uint64_t uncompressed = 0, compressed = 0, offset = 0;
         std::int64_t modified = 0;
