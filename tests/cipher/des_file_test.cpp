@@ -158,6 +158,23 @@ TEST_F(DesFile, LargeFileStreamsAndRoundTripsWithProgress)
     }
 }
 
+// A file that grows while it is encrypted is taken at the size it had when
+// its work began, and a FIFO is never opened.
+TEST_F(DesFile, AGrowingFileIsTakenAtItsFirstSizeAndAFifoIsRefused)
+{
+    const Bytes plain = RandomBytes((2u << 20) + 5, 4);
+    Write(P("plain"), plain);
+    bool grown = false;
+    ASSERT_TRUE(DesEncryptFile(P("plain"), P("enc"), "k", [&](std::uint64_t, std::uint64_t) {
+        if (!grown)
+            std::ofstream(P("plain"), std::ios::app) << std::string(4096, 'g');
+        grown = true;
+    }));
+    EXPECT_EQ(Read(P("enc")), ExpectedFile(plain, "k"));
+    ASSERT_EQ(mkfifo(P("pipe").c_str(), 0600), 0);
+    EXPECT_FALSE(DesEncryptFile(P("pipe"), P("enc2"), "k"));
+}
+
 TEST_F(DesFile, WrongPasswordWritesWrongBytesOfTheStoredLength)
 {
     const Bytes plain = RandomBytes(100, 3);

@@ -288,3 +288,55 @@ TEST(ZipInteropNames, UnicodePathUtf8AndLegacyCodePage)
     EXPECT_EQ(Tree(dir / "out"), Sorted({"统一码.txt", "表.txt", "乗.txt", "苹果.txt"}));
     EXPECT_EQ(ReadFile(dir / "out/乗.txt"), "trail");
 }
+
+// Linux names that aren't UTF-8, or hold "\" or start like a drive, come back
+// from our own archives as the same bytes, and every peer opens the archive:
+// only a name that is UTF-8 carries the UTF-8 flag.
+TEST(ZipInteropNames, OddLinuxNamesRoundTripAndPeersOpenTheArchive)
+{
+    REQUIRE_TOOL("unzip");
+    REQUIRE_TOOL("python3");
+    TempDir dir;
+    const std::vector<std::string> names = {"a\\b.txt", "c:x.txt", "\xD6\xD0\xCE\xC4.txt", "s\xFF.bin",
+                                            "s\xEF\xBF\xBD.bin", "\xE4\xB8\xAD.txt"};
+    for (std::size_t i = 0; i < names.size(); ++i)
+        WriteFile(dir / ("src/" + names[i]), "content " + std::to_string(i));
+    ZipArchive::ZipDirectoryContents(dir / "n.zip", dir / "src", ZipMethod::Deflate, {});
+
+    ZipArchive reader;
+    reader.Open(dir / "n.zip", ZipMode::Read);
+    for (const ZipHeader& h : reader.Headers())
+        EXPECT_EQ((h.Flags & 0x800) != 0, h.Name != "\xD6\xD0\xCE\xC4.txt" && h.Name != "s\xFF.bin") << h.Name;
+    reader.Close();
+    ZipArchive::ExtractZipFile(dir / "n.zip", dir / "ours", {});
+    EXPECT_EQ(Tree(dir / "ours"), Tree(dir / "src"));
+    for (std::size_t i = 0; i < names.size(); ++i)
+        EXPECT_EQ(ReadFile(dir / ("ours/" + names[i])), "content " + std::to_string(i));
+
+    // Info-ZIP drops the stray byte from the name it writes; it still reads every member.
+    EXPECT_EQ(Shell("cd " + Quote(dir.Path()) + " && " + kUtf8 + "unzip -q n.zip -d peer"), 0);
+    EXPECT_EQ(Tree(dir / "peer").size(), names.size());
+    std::string out;
+    EXPECT_EQ(Shell("python3 -c 'import zipfile,sys; z=zipfile.ZipFile(sys.argv[1]); print(len(z.namelist()), "
+                    "z.testzip())' " + Quote(dir / "n.zip"), &out), 0) << out;
+    EXPECT_EQ(out, "6 None\n");
+    if (HaveTool("bsdtar")) {
+        EXPECT_EQ(Shell(kUtf8 + "bsdtar -tf " + Quote(dir / "n.zip") + " | wc -l", &out), 0);
+        EXPECT_EQ(out.substr(out.find_first_not_of(' ')), "6\n");
+    }
+}
+
+// A Unicode Path field with no name in it is ignored (it once read the last
+// character of an empty name), and the stored name is used.
+TEST(ZipInteropNames, EmptyUnicodePathFieldIsIgnored)
+{
+    TempDir dir;
+    Raw m = M("plain.txt", "x");
+    P16(m.centralExtra, 0x7075);
+    P16(m.centralExtra, 5);
+    m.centralExtra.push_back(1);
+    P32(m.centralExtra, Crc("plain.txt"));
+    WriteFile(dir / "e.zip", BuildZip({m}));
+    ZipArchive::ExtractZipFile(dir / "e.zip", dir / "out", {});
+    EXPECT_EQ(Tree(dir / "out"), (std::vector<std::string>{"plain.txt"}));
+}

@@ -313,3 +313,43 @@ TEST(ZipRoundTrip, IncompressibleChunksStoredRepeatedRandomStillCompressed)
         EXPECT_EQ(Shell("unzip -tq " + Quote(dir / "r.zip")), 0);
     }
 }
+
+// A FIFO is never opened (that would wait for a writer forever): compression
+// leaves it out and names it, and the reader refuses it as no archive.
+TEST(ZipRoundTrip, FifosAreLeftOutAndNeverOpened)
+{
+    TempDir dir;
+    WriteFile(dir / "src/a.txt", "a");
+    ASSERT_EQ(mkfifo((dir / "src/pipe").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo((dir / "x.zip").c_str(), 0600), 0);
+    std::vector<std::string> special;
+    ZipArchive::ZipDirectoryContents(dir / "f.zip", dir / "src", ZipMethod::Deflate, {}, &special);
+    EXPECT_EQ(special, (std::vector<std::string>{dir / "src/pipe"}));
+    ZipArchive reader;
+    reader.Open(dir / "f.zip", ZipMode::Read);
+    ASSERT_EQ(reader.Headers().size(), 1u);
+    EXPECT_EQ(reader.Headers()[0].Name, "a.txt");
+    EXPECT_THROW(reader.Open(dir / "x.zip", ZipMode::Read), ZipError);
+    ZipArchive writer;
+    writer.Open(dir / "g.zip", ZipMode::Write);
+    EXPECT_THROW(writer.Add(dir / "src/pipe"), ZipError);
+}
+
+// A file that grows while it is compressed is taken at the size it had when
+// it was opened; reading on past it once went one byte per chunk.
+TEST(ZipRoundTrip, AGrowingFileIsTakenAtItsFirstSize)
+{
+    TempDir dir;
+    const std::string first = Pseudorandom(16 << 20, 3);
+    WriteFile(dir / "src/grows.bin", first);
+    bool grown = false;
+    ZipArchive::ZipDirectoryContents(dir / "g.zip", dir / "src", ZipMethod::Deflate,
+                                     [&](ZipArchive*, const std::string& file, const ZipHeader&, std::int64_t) {
+                                         if (!grown)
+                                             std::ofstream(file, std::ios::app) << std::string(4096, 'g');
+                                         grown = true;
+                                     });
+    ASSERT_TRUE(grown);
+    ZipArchive::ExtractZipFile(dir / "g.zip", dir / "out", {});
+    EXPECT_TRUE(ReadFile(dir / "out/grows.bin") == first);
+}
