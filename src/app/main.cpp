@@ -1,6 +1,7 @@
 // Start-up: the application, its title, texts and look, the main window, the message loop.
 #include "Dialogs.h"
 #include "StartUp.h"
+#include "folder_services.h"
 #include "un_Main.h"
 
 #include <QApplication>
@@ -22,7 +23,7 @@ int main(int argc, char** argv)
     // names the same file. Opened once the window is up, so the load shows.
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
-        arguments << QFile::decodeName(argv[i]);
+        arguments << DecodePath(argv[i]);
     QTimer::singleShot(0, &frm_main, [&frm_main, arguments] { frm_main.OpenStartArguments(arguments); });
     return app.exec();
 }

@@ -11,6 +11,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <sys/stat.h>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QListWidget>
@@ -34,10 +35,22 @@ QString AbsoluteArgument(const QString& argument)
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
 }
 
+// Whether the path names a file, asked by its bytes: QFileInfo would ask by
+// a name that loses the bytes that aren't UTF-8.
+bool IsFile(const QString& path)
+{
+    struct stat st{};
+    try {
+        return ::stat(EncodePath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 // Only names ending in ".zip" exactly are archives to the extract batches.
 bool IsArchive(const QFileInfo& info)
 {
-    return info.isFile() && info.fileName().endsWith(QLatin1String(".zip"));
+    return IsFile(info.filePath()) && info.fileName().endsWith(QLatin1String(".zip"));
 }
 
 void CheckOnly(QListWidget* list, const QString& path)
@@ -82,7 +95,7 @@ void Tfrm_main::OpenStartArguments(const QStringList& arguments)
         PageControl1->setCurrentIndex(1);
         return;
     }
-    if (info.isFile()) {
+    if (IsFile(path)) {
         edt_Folder->setText(info.absolutePath());
         CheckOnly(Lst_FIles_1, JoinPath(info.absolutePath(), info.fileName()));
     } else {
