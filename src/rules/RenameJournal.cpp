@@ -67,7 +67,7 @@ bool WriteAll(int fd, const QByteArray& bytes)
 // one rename, so a reader sees the whole old file or the whole new one.
 void ReplaceAtomically(const QString& target, const QByteArray& bytes)
 {
-    const QByteArray to = QFile::encodeName(target);
+    const QByteArray to = QByteArray::fromStdString(EncodePath(target));
     QByteArray temp = to + ".XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0)
@@ -83,7 +83,7 @@ void ReplaceAtomically(const QString& target, const QByteArray& bytes)
         ::unlink(temp.constData());
         Fail(target, error);
     }
-    const QByteArray folder = QFile::encodeName(QFileInfo(target).absolutePath());
+    const QByteArray folder = QByteArray::fromStdString(EncodePath(QFileInfo(target).absolutePath()));
     const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {  // the new name itself on disk; a failure here loses nothing already there
         ::fsync(dir);
@@ -139,14 +139,14 @@ void SaveRenameJournal(const RenameJournalContents& contents, const QString& pat
     const QString folder = QFileInfo(path).absolutePath();
     // Our own folder is private to the user: the journal lists file names.
     QDir().mkpath(QFileInfo(folder).absolutePath());
-    if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno != EEXIST)
+    if (::mkdir(EncodePath(folder).c_str(), 0700) != 0 && errno != EEXIST)
         Fail(folder, errno);
     ReplaceAtomically(path, Serialise(contents));
 }
 
 void ClearRenameJournal(const QString& path)
 {
-    const QByteArray name = QFile::encodeName(path);
+    const QByteArray name = QByteArray::fromStdString(EncodePath(path));
     if (::unlink(name.constData()) != 0 && errno != ENOENT)
         Fail(path, errno);
 }
