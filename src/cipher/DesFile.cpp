@@ -99,7 +99,7 @@ DesFileResult EncryptStream(const std::string& sourcePath, const safefile::Folde
         return Fail(kTooLarge);
 
     safefile::NewFile out = Try(kCannotCreate, [&] { return safefile::NewFile(folder, name); });
-    out.SetMode(in.Mode());
+    out.SetMode(in.Mode() & 0777);  // as cp does: no set-id or sticky bits on a copy
     const DesCipher cipher(DesKeyFromText(keyText), true);
     std::uint64_t total = 0, written = 0;
     bool ended = false;
@@ -160,7 +160,7 @@ DesFileResult DecryptStream(const std::string& sourcePath, const safefile::Folde
     // when the fill comes out as the zeros our encryptor writes.
     const bool inPlace = safefile::NameHolds(folder, name, in.Id());
     safefile::NewFile out = Try(kCannotCreate, [&] { return safefile::NewFile(folder, name); });
-    out.SetMode(in.Mode());
+    out.SetMode(in.Mode() & 0777);  // as cp does: no set-id or sticky bits on a copy
     const DesCipher cipher(DesKeyFromText(keyText), false);
     std::uint64_t read = 0, done = 0;
     bool zeroFill = true;

@@ -157,8 +157,15 @@ int OpenChildFolder(int parent, const std::string& part, bool create)
             throw Error(errno);
         fd = ::openat(parent, part.c_str(), kFlags);
     }
-    if (fd < 0)
-        throw Error(errno);
+    if (fd < 0) {
+        // A link in the way says ENOTDIR or ELOOP depending on the flags; it
+        // is told apart from a file in the way.
+        const int err = errno;
+        struct stat st {};
+        if ((err == ENOTDIR || err == ELOOP) && ::fstatat(parent, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+            throw Error(S_ISLNK(st.st_mode) ? ELOOP : ENOTDIR);
+        throw Error(err);
+    }
     return fd;
 }
 

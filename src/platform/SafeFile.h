@@ -88,7 +88,7 @@ std::string BareName(const std::string& path);
 
 // Opens (and, when create is set, makes) the folder `part` inside the folder
 // parent without following a link at that name; returns the descriptor.
-// A file or link in the way fails with ENOTDIR or ELOOP.
+// A file in the way fails with ENOTDIR, a link with ELOOP.
 int OpenChildFolder(int parent, const std::string& part, bool create);
 
 // An open folder that files are written into. Copies share the descriptor.
