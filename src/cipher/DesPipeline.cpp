@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -123,12 +125,18 @@ bool Run(const DesCipher& cipher, bool twoCores, const Read& read, const Write& 
     if (!twoCores)
         return RunOneCore(cipher, read, write);
     std::vector<std::uint8_t> first(kChunk), second(kChunk);
+    std::unique_ptr<Helper> made;
+    try {
+        made = std::make_unique<Helper>(cipher);
+    } catch (const std::system_error&) {
+        return RunOneCore(cipher, read, write);  // no thread to be had: one core still does the work
+    }
+    Helper& helper = *made;
     std::uint8_t* current = first.data();
     std::uint8_t* other = second.data();
     std::size_t blocks = 0, previous = 0;
     if (!read(current, blocks))
         return false;
-    Helper helper(cipher);
     while (blocks != 0) {
         helper.Start(current, blocks);
         // While the worker transforms this chunk: out with the previous one,
