@@ -58,15 +58,15 @@ TEST(ZipHostileNames, TraversalAbsoluteAndDriveNamesAreRefusedBeforeWriting)
     for (const std::string name : {"../evil.txt", "a/../../evil.txt", "..\\evil.txt", "a\\..\\..\\evil.txt", "..",
                                    "/abs.txt", "\\abs.txt", "C:/x.txt", "c:x.txt", "d:\\x.txt"}) {
         SCOPED_TRACE(name);
-        ExpectRefused(BuildZip({Named("good.txt"), Named(name)}), "Unsafe member name");
+        ExpectRefused(BuildZip({Named("good.txt"), Named(name)}), "不安全的成员名");
     }
 }
 
 TEST(ZipHostileNames, NulInNameAndDuplicateNamesAreRefused)
 {
     ExpectRefused(BuildZip({Named("good.txt"), Named(std::string("a\0b.txt", 7))}), "NUL");
-    ExpectRefused(BuildZip({Named("same.txt"), Named("same.txt")}), "twice");
-    ExpectRefused(BuildZip({Named("d/same.txt"), Named("d\\same.txt")}), "twice");
+    ExpectRefused(BuildZip({Named("same.txt"), Named("same.txt")}), "出现了两次");
+    ExpectRefused(BuildZip({Named("d/same.txt"), Named("d\\same.txt")}), "出现了两次");
     ExpectRefused(BuildZip({Named("f"), Named("f/under.txt")}), "both as a file and as a folder");
 }
 
@@ -112,11 +112,11 @@ TEST(ZipHostileStructure, DamagedOrForeignFilesAreNoReadableArchive)
 {
     TempDir dir;
     const std::string valid = ValidArchive(dir);
-    ExpectRefused(valid.substr(0, valid.size() / 2), "Not a readable ZIP archive");
+    ExpectRefused(valid.substr(0, valid.size() / 2), "不是可读取的 ZIP 压缩文件");
     ExpectRefused(valid.substr(0, valid.size() - 22), "no end of central directory");
-    ExpectRefused(std::string(4096, '\0'), "Not a readable ZIP archive");
-    ExpectRefused("just some text that someone named .zip\n", "Not a readable ZIP archive");
-    ExpectRefused("", "Not a readable ZIP archive");
+    ExpectRefused(std::string(4096, '\0'), "不是可读取的 ZIP 压缩文件");
+    ExpectRefused("just some text that someone named .zip\n", "不是可读取的 ZIP 压缩文件");
+    ExpectRefused("", "不是可读取的 ZIP 压缩文件");
 
     std::string shifted = valid;  // the central directory offset of the end record, off by one
     shifted[shifted.size() - 6] = static_cast<char>(shifted[shifted.size() - 6] + 1);
@@ -177,7 +177,7 @@ TEST(ZipHostileData, UnsupportedMethodAndEncryptionHaveTheirOwnMessages)
 {
     Raw bzip2 = Named("b.txt", "not really bzip2");
     bzip2.method = 12;
-    ExpectRefused(BuildZip({Named("good.txt"), bzip2}), "uses compression method 12, which is not supported");
+    ExpectRefused(BuildZip({Named("good.txt"), bzip2}), "使用压缩方法 12，不受支持");
     Raw encrypted = Named("e.txt", "012345678901ciphertext");
     encrypted.flags |= 1;
     ExpectRefused(BuildZip({Named("good.txt"), encrypted}), "is encrypted");
@@ -191,37 +191,37 @@ TEST(ZipHostileData, ChecksumOrSizeFailureLeavesNoPartialFileAndKeepsTheEarlierO
     };
     const std::string content = Pseudorandom(3000, 9) + std::string(3000, 'k');
     std::vector<Case> cases = {
-        {"flipped data byte", "CRC-32 checksum mismatch",
+        {"flipped data byte", "CRC-32 校验和不符",
          [&] {
              std::string b = BuildZip({Named("f.txt", content)});
              b[30 + 5 + 100] ^= 0x10;
              return b;
          }},
-        {"flipped byte late in a large member, written in pieces", "CRC-32 checksum mismatch",
+        {"flipped byte late in a large member, written in pieces", "CRC-32 校验和不符",
          [&] {
              std::string b = BuildZip({Named("f.txt", Pseudorandom(6 << 20, 4))});
              b[30 + 5 + (5 << 20)] ^= 0x01;
              return b;
          }},
-        {"declared size smaller than the data", "more data than its declared size",
+        {"declared size smaller than the data", "数据多于其声明的大小",
          [&] {
              Raw r = M("f.txt", content, 8);
              r.declaredSize = 100;
              return BuildZip({r});
          }},
-        {"declared size larger than the data", "less data than its declared size",
+        {"declared size larger than the data", "数据少于其声明的大小",
          [&] {
              Raw r = M("f.txt", content, 8);
              r.declaredSize = 100000;
              return BuildZip({r});
          }},
-        {"bytes after the end of the deflate stream", "data follows the end of its compressed stream",
+        {"bytes after the end of the deflate stream", "压缩流结束后还有数据",
          [&] {
              Raw r = M("f.txt", content, 8);
              r.trailing = "junk";
              return BuildZip({r});
          }},
-        {"deflate stream damaged", "is damaged",
+        {"deflate stream damaged", "已损坏",
          [&] {
              std::string b = BuildZip({M("f.txt", content, 8)});
              b[30 + 5] = '\xff';
