@@ -67,7 +67,7 @@ TEST(ZipHostileNames, NulInNameAndDuplicateNamesAreRefused)
     ExpectRefused(BuildZip({Named("good.txt"), Named(std::string("a\0b.txt", 7))}), "NUL");
     ExpectRefused(BuildZip({Named("same.txt"), Named("same.txt")}), "出现了两次");
     ExpectRefused(BuildZip({Named("d/same.txt"), Named("d\\same.txt")}), "出现了两次");
-    ExpectRefused(BuildZip({Named("f"), Named("f/under.txt")}), "both as a file and as a folder");
+    ExpectRefused(BuildZip({Named("f"), Named("f/under.txt")}), "既是文件又是文件夹");
 }
 
 TEST(ZipHostileLinks, SymlinkMemberIsNeverCreatedNorFollowed)
@@ -76,7 +76,7 @@ TEST(ZipHostileLinks, SymlinkMemberIsNeverCreatedNorFollowed)
     Raw link = Named("link", outside.Path());
     link.external = 0120777u << 16;
     // A link followed by a member written through it: refused whole.
-    ExpectRefused(BuildZip({link, Named("link/evil.txt")}), "both as a file and as a folder");
+    ExpectRefused(BuildZip({link, Named("link/evil.txt")}), "既是文件又是文件夹");
     EXPECT_TRUE(Tree(outside.Path()).empty());
 
     // Alone, the link member becomes a plain file holding the link text.
@@ -113,36 +113,36 @@ TEST(ZipHostileStructure, DamagedOrForeignFilesAreNoReadableArchive)
     TempDir dir;
     const std::string valid = ValidArchive(dir);
     ExpectRefused(valid.substr(0, valid.size() / 2), "不是可读取的 ZIP 压缩文件");
-    ExpectRefused(valid.substr(0, valid.size() - 22), "no end of central directory");
+    ExpectRefused(valid.substr(0, valid.size() - 22), "找不到中央目录结束记录");
     ExpectRefused(std::string(4096, '\0'), "不是可读取的 ZIP 压缩文件");
     ExpectRefused("just some text that someone named .zip\n", "不是可读取的 ZIP 压缩文件");
     ExpectRefused("", "不是可读取的 ZIP 压缩文件");
 
     std::string shifted = valid;  // the central directory offset of the end record, off by one
     shifted[shifted.size() - 6] = static_cast<char>(shifted[shifted.size() - 6] + 1);
-    ExpectRefused(shifted, "central directory is not where");
+    ExpectRefused(shifted, "中央目录不在结束记录所指的位置");
     std::string multiDisk = valid;
     multiDisk[multiDisk.size() - 18] = 1;  // number of this disk
-    ExpectRefused(multiDisk, "Multi-disk");
+    ExpectRefused(multiDisk, "不支持分卷");
     std::string localOffset = valid;  // second member's local header offset pointing into the first's data
     const std::size_t second = FindOrFail(localOffset, std::string("PK\x01\x02", 4), FindOrFail(localOffset, std::string("PK\x01\x02", 4)) + 4);
     localOffset[second + 42] = 40;
-    ExpectRefused(localOffset, "local header of b.txt is missing");
+    ExpectRefused(localOffset, "成员b.txt的本地文件头缺失");
 }
 
 TEST(ZipHostileStructure, LocalHeaderMustAgreeWithTheCentralDirectory)
 {
     Raw otherName = Named("name.txt");
     otherName.localName = "nbme.txt";
-    ExpectRefused(BuildZip({otherName}), "disagrees with the central directory (name)");
+    ExpectRefused(BuildZip({otherName}), "与中央目录不一致（名称）");
 
     TempDir dir;
     std::string bytes = ValidArchive(dir);
     bytes[8] = 0;  // the first local header says stored, the central one deflate
-    ExpectRefused(bytes, "disagrees with the central directory (method)");
+    ExpectRefused(bytes, "与中央目录不一致（压缩方法）");
     bytes = ValidArchive(dir);
     bytes[22] ^= 1;  // the local header's uncompressed size
-    ExpectRefused(bytes, "disagrees with the central directory (sizes or checksum)");
+    ExpectRefused(bytes, "与中央目录不一致（大小或校验和）");
 }
 
 TEST(ZipHostileStructure, OverlappingMembersAreRefused)
@@ -154,14 +154,14 @@ TEST(ZipHostileStructure, OverlappingMembersAreRefused)
     const std::size_t end = bytes.size() - 22;
     bytes[end + 8] = bytes[end + 10] = 2;        // two entries
     bytes[end + 12] = static_cast<char>(2 * 51);  // central directory size
-    ExpectRefused(bytes, "overlap");
+    ExpectRefused(bytes, "相互重叠");
 }
 
 TEST(ZipHostileStructure, BadExtraFieldsAreRefused)
 {
     Raw badLength = Named("x.txt");
     badLength.centralExtra = std::string("\x55\x54\x40\x00\x01", 5);  // claims 64 bytes, holds 1
-    ExpectRefused(BuildZip({badLength}), "extra fields of x.txt have a bad length");
+    ExpectRefused(BuildZip({badLength}), "成员x.txt的扩展字段长度有误");
 
     // Saturated sizes but a Zip64 field holding only one of them.
     Raw shortZip64 = Named("y.txt", "yy");
@@ -170,7 +170,7 @@ TEST(ZipHostileStructure, BadExtraFieldsAreRefused)
     const std::size_t central = FindOrFail(bytes, std::string("PK\x01\x02", 4));
     for (int i = 20; i < 28; ++i)
         bytes[central + i] = '\xff';
-    ExpectRefused(bytes, "Zip64 extra field of y.txt is too short");
+    ExpectRefused(bytes, "成员y.txt的 Zip64 扩展字段太短");
 }
 
 TEST(ZipHostileData, UnsupportedMethodAndEncryptionHaveTheirOwnMessages)
@@ -180,7 +180,7 @@ TEST(ZipHostileData, UnsupportedMethodAndEncryptionHaveTheirOwnMessages)
     ExpectRefused(BuildZip({Named("good.txt"), bzip2}), "使用压缩方法 12，不受支持");
     Raw encrypted = Named("e.txt", "012345678901ciphertext");
     encrypted.flags |= 1;
-    ExpectRefused(BuildZip({Named("good.txt"), encrypted}), "is encrypted");
+    ExpectRefused(BuildZip({Named("good.txt"), encrypted}), "已加密");
 }
 
 TEST(ZipHostileData, ChecksumOrSizeFailureLeavesNoPartialFileAndKeepsTheEarlierOne)
@@ -245,8 +245,8 @@ TEST(ZipFailures, MissingSourcesAndUnwritableTargetsHaveMessages)
     TempDir dir;
     WriteFile(dir / "file", "a regular file");
     ZipArchive a;
-    EXPECT_NE(ErrorOf([&] { a.Open(dir / "file/a.zip", ZipMode::Write); }).find("does not exist"), std::string::npos);
-    EXPECT_NE(ErrorOf([&] { a.Open(dir / "nofolder/a.zip", ZipMode::Write); }).find("does not exist"),
+    EXPECT_NE(ErrorOf([&] { a.Open(dir / "file/a.zip", ZipMode::Write); }).find("不存在"), std::string::npos);
+    EXPECT_NE(ErrorOf([&] { a.Open(dir / "nofolder/a.zip", ZipMode::Write); }).find("不存在"),
               std::string::npos);
     EXPECT_NE(ErrorOf([&] { a.Open(dir / "missing.zip", ZipMode::Read); }).find("missing.zip"), std::string::npos);
     EXPECT_NE(ErrorOf([&] { ZipArchive::ZipDirectoryContents(dir / "x.zip", dir / "nothere", ZipMethod::Deflate, {}); }),
@@ -255,7 +255,7 @@ TEST(ZipFailures, MissingSourcesAndUnwritableTargetsHaveMessages)
 
     a.Open(dir / "w.zip", ZipMode::Write);
     EXPECT_NE(ErrorOf([&] { a.Add(dir / "gone.txt"); }).find("gone.txt"), std::string::npos);
-    EXPECT_NE(ErrorOf([&] { a.Add(dir.Path()); }).find("folder"), std::string::npos);
+    EXPECT_NE(ErrorOf([&] { a.Add(dir.Path()); }).find("文件夹"), std::string::npos);
     a.Close();
 
     WriteFile(dir / "ok.zip", BuildZip({Named("t.txt")}));
@@ -352,7 +352,7 @@ TEST(ZipInMemory, ExtractionStopsAtTheCap)
     a.OpenBuffer(bytes.data(), bytes.size());
     std::vector<std::string> seen;
     const auto keep = [&](const ZipHeader&, const std::string& rel, std::string&&) { seen.push_back(rel); };
-    EXPECT_NE(ErrorOf([&] { a.ExtractToMemory(1000, keep); }).find("more data than 1000 bytes"), std::string::npos);
+    EXPECT_NE(ErrorOf([&] { a.ExtractToMemory(1000, keep); }).find("数据超过 1000 字节"), std::string::npos);
     EXPECT_EQ(seen, std::vector<std::string>{"a.txt"});
     seen.clear();
     EXPECT_EQ(ErrorOf([&] { a.ExtractToMemory(1200, keep); }), "no error");
