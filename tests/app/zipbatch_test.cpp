@@ -351,6 +351,8 @@ TEST_F(ZipBatch, SelectedExtractionEndsAtTheFirstBadArchive)
     w.btn_UnZipSelected_same->click();
     ASSERT_EQ(dialogs.Texts(ShownBox::Error).size(), 1);
     EXPECT_FALSE(dialogs.Texts(ShownBox::Error)[0].startsWith(QStringLiteral("解压文件")));
+    EXPECT_TRUE(dialogs.Texts(ShownBox::Error)[0].startsWith(QStringLiteral("不是可读取的 ZIP 压缩文件：")))
+        << dialogs.Texts(ShownBox::Error)[0].toStdString();
     EXPECT_FALSE(Exists(At(QStringLiteral("g.txt"))));
     EXPECT_EQ(w.StaticText1->text(), QStringLiteral("before"));
     EXPECT_TRUE(AllButtonsEnabled());
@@ -362,6 +364,8 @@ TEST_F(ZipBatch, SelectedExtractionEndsAtTheFirstBadArchive)
     ASSERT_EQ(dialogs.Texts(ShownBox::Error).size(), 2);
     EXPECT_TRUE(dialogs.Texts(ShownBox::Error)[1].startsWith(QStringLiteral("解压文件") + At(QStringLiteral("bz.zip"))
                                                               + QStringLiteral("发生错误，错误原因:")));
+    EXPECT_TRUE(dialogs.Texts(ShownBox::Error)[1].contains(QStringLiteral("使用压缩方法 12，不受支持")))
+        << dialogs.Texts(ShownBox::Error)[1].toStdString();
     EXPECT_FALSE(Exists(At(QStringLiteral("g.txt"))));
 }
 
@@ -374,6 +378,8 @@ TEST_F(ZipBatch, ClimbingMembersAreReportedAndNothingLandsOutsideTheTarget)
     dialogs.folderAnswers.push_back(At(QStringLiteral("t/target")));
     w.btn_UnZipAllToSpecified->click();
     EXPECT_EQ(dialogs.Texts(ShownBox::Message).size(), 1);
+    EXPECT_TRUE(dialogs.Texts(ShownBox::Message)[0].contains(QStringLiteral("不安全的成员名")))
+        << dialogs.Texts(ShownBox::Message)[0].toStdString();
 
     Fill(w.Lst_FIles_2, {At(QStringLiteral("in/evil.zip"))});
     w.btn_UnZipSelected_same->click();

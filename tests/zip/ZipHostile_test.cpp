@@ -70,12 +70,12 @@ TEST(ZipHostileNames, TraversalAbsoluteAndDriveNamesAreRefusedBeforeWriting)
     for (const std::uint8_t host : kAllHosts)
         for (const std::string name : {"../evil.txt", "a/../../evil.txt", "..", "/abs.txt"}) {
             SCOPED_TRACE(name + " made on host " + std::to_string(host));
-            ExpectRefused(BuildZip({Named("good.txt"), MadeOn(host, name)}), "Unsafe member name");
+            ExpectRefused(BuildZip({Named("good.txt"), MadeOn(host, name)}), "不安全的成员名");
         }
     for (const std::uint8_t host : kDosHosts)
         for (const std::string name : {"..\\evil.txt", "a\\..\\..\\evil.txt", "\\abs.txt", "C:/x.txt", "c:x.txt", "d:\\x.txt"}) {
             SCOPED_TRACE(name + " made on host " + std::to_string(host));
-            ExpectRefused(BuildZip({Named("good.txt"), MadeOn(host, name)}), "Unsafe member name");
+            ExpectRefused(BuildZip({Named("good.txt"), MadeOn(host, name)}), "不安全的成员名");
         }
 }
 
@@ -125,10 +125,10 @@ TEST(ZipHostileNames, OverlongPathsAndPartsAreRefusedBeforeWriting)
 TEST(ZipHostileNames, NulInNameAndDuplicateNamesAreRefused)
 {
     ExpectRefused(BuildZip({Named("good.txt"), Named(std::string("a\0b.txt", 7))}), "NUL");
-    ExpectRefused(BuildZip({Named("same.txt"), Named("same.txt")}), "twice");
-    ExpectRefused(BuildZip({MadeOn(0, "d/same.txt"), MadeOn(0, "d\\same.txt")}), "twice");
-    ExpectRefused(BuildZip({Named("f"), Named("f/under.txt")}), "both as a file and as a folder");
-    ExpectRefused(BuildZip({Named("f/under.txt"), Named("f")}), "both as a file and as a folder");
+    ExpectRefused(BuildZip({Named("same.txt"), Named("same.txt")}), "出现了两次");
+    ExpectRefused(BuildZip({MadeOn(0, "d/same.txt"), MadeOn(0, "d\\same.txt")}), "出现了两次");
+    ExpectRefused(BuildZip({Named("f"), Named("f/under.txt")}), "既是文件又是文件夹");
+    ExpectRefused(BuildZip({Named("f/under.txt"), Named("f")}), "既是文件又是文件夹");
 }
 
 TEST(ZipHostileLinks, SymlinkMemberIsNeverCreatedNorFollowed)
@@ -137,7 +137,7 @@ TEST(ZipHostileLinks, SymlinkMemberIsNeverCreatedNorFollowed)
     Raw link = Named("link", outside.Path());
     link.external = 0120777u << 16;
     // A link followed by a member written through it: refused whole.
-    ExpectRefused(BuildZip({link, Named("link/evil.txt")}), "both as a file and as a folder");
+    ExpectRefused(BuildZip({link, Named("link/evil.txt")}), "既是文件又是文件夹");
     EXPECT_TRUE(Tree(outside.Path()).empty());
 
     // Alone, the link member becomes a plain file holding the link text.
@@ -173,37 +173,37 @@ TEST(ZipHostileStructure, DamagedOrForeignFilesAreNoReadableArchive)
 {
     TempDir dir;
     const std::string valid = ValidArchive(dir);
-    ExpectRefused(valid.substr(0, valid.size() / 2), "Not a readable ZIP archive");
-    ExpectRefused(valid.substr(0, valid.size() - 22), "no end of central directory");
-    ExpectRefused(std::string(4096, '\0'), "Not a readable ZIP archive");
-    ExpectRefused("just some text that someone named .zip\n", "Not a readable ZIP archive");
-    ExpectRefused("", "Not a readable ZIP archive");
+    ExpectRefused(valid.substr(0, valid.size() / 2), "不是可读取的 ZIP 压缩文件");
+    ExpectRefused(valid.substr(0, valid.size() - 22), "找不到中央目录结束记录");
+    ExpectRefused(std::string(4096, '\0'), "不是可读取的 ZIP 压缩文件");
+    ExpectRefused("just some text that someone named .zip\n", "不是可读取的 ZIP 压缩文件");
+    ExpectRefused("", "不是可读取的 ZIP 压缩文件");
 
     std::string shifted = valid;  // the central directory offset of the end record, off by one
     shifted[shifted.size() - 6] = static_cast<char>(shifted[shifted.size() - 6] + 1);
-    ExpectRefused(shifted, "central directory is not where");
+    ExpectRefused(shifted, "中央目录不在结束记录所指的位置");
     std::string multiDisk = valid;
     multiDisk[multiDisk.size() - 18] = 1;  // number of this disk
-    ExpectRefused(multiDisk, "Multi-disk");
+    ExpectRefused(multiDisk, "不支持分卷");
     std::string localOffset = valid;  // second member's local header offset pointing into the first's data
     const std::size_t second = FindOrFail(localOffset, std::string("PK\x01\x02", 4), FindOrFail(localOffset, std::string("PK\x01\x02", 4)) + 4);
     localOffset[second + 42] = 40;
-    ExpectRefused(localOffset, "local header of b.txt is missing");
+    ExpectRefused(localOffset, "成员b.txt的本地文件头缺失");
 }
 
 TEST(ZipHostileStructure, LocalHeaderMustAgreeWithTheCentralDirectory)
 {
     Raw otherName = Named("name.txt");
     otherName.localName = "nbme.txt";
-    ExpectRefused(BuildZip({otherName}), "disagrees with the central directory (name)");
+    ExpectRefused(BuildZip({otherName}), "与中央目录不一致（名称）");
 
     TempDir dir;
     std::string bytes = ValidArchive(dir);
     bytes[8] = 0;  // the first local header says stored, the central one deflate
-    ExpectRefused(bytes, "disagrees with the central directory (method)");
+    ExpectRefused(bytes, "与中央目录不一致（压缩方法）");
     bytes = ValidArchive(dir);
     bytes[22] ^= 1;  // the local header's uncompressed size
-    ExpectRefused(bytes, "disagrees with the central directory (sizes or checksum)");
+    ExpectRefused(bytes, "与中央目录不一致（大小或校验和）");
 }
 
 TEST(ZipHostileStructure, OverlappingMembersAreRefused)
@@ -215,14 +215,14 @@ TEST(ZipHostileStructure, OverlappingMembersAreRefused)
     const std::size_t end = bytes.size() - 22;
     bytes[end + 8] = bytes[end + 10] = 2;        // two entries
     bytes[end + 12] = static_cast<char>(2 * 51);  // central directory size
-    ExpectRefused(bytes, "overlap");
+    ExpectRefused(bytes, "相互重叠");
 }
 
 TEST(ZipHostileStructure, BadExtraFieldsAreRefused)
 {
     Raw badLength = Named("x.txt");
     badLength.centralExtra = std::string("\x55\x54\x40\x00\x01", 5);  // claims 64 bytes, holds 1
-    ExpectRefused(BuildZip({badLength}), "extra fields of x.txt have a bad length");
+    ExpectRefused(BuildZip({badLength}), "成员x.txt的扩展字段长度有误");
 
     // Saturated sizes but a Zip64 field holding only one of them.
     Raw shortZip64 = Named("y.txt", "yy");
@@ -231,17 +231,17 @@ TEST(ZipHostileStructure, BadExtraFieldsAreRefused)
     const std::size_t central = FindOrFail(bytes, std::string("PK\x01\x02", 4));
     for (int i = 20; i < 28; ++i)
         bytes[central + i] = '\xff';
-    ExpectRefused(bytes, "Zip64 extra field of y.txt is too short");
+    ExpectRefused(bytes, "成员y.txt的 Zip64 扩展字段太短");
 }
 
 TEST(ZipHostileData, UnsupportedMethodAndEncryptionHaveTheirOwnMessages)
 {
     Raw bzip2 = Named("b.txt", "not really bzip2");
     bzip2.method = 12;
-    ExpectRefused(BuildZip({Named("good.txt"), bzip2}), "uses compression method 12, which is not supported");
+    ExpectRefused(BuildZip({Named("good.txt"), bzip2}), "使用压缩方法 12，不受支持");
     Raw encrypted = Named("e.txt", "012345678901ciphertext");
     encrypted.flags |= 1;
-    ExpectRefused(BuildZip({Named("good.txt"), encrypted}), "is encrypted");
+    ExpectRefused(BuildZip({Named("good.txt"), encrypted}), "已加密");
 }
 
 TEST(ZipHostileData, ChecksumOrSizeFailureLeavesNoPartialFileAndKeepsTheEarlierOne)
@@ -252,37 +252,37 @@ TEST(ZipHostileData, ChecksumOrSizeFailureLeavesNoPartialFileAndKeepsTheEarlierO
     };
     const std::string content = Pseudorandom(3000, 9) + std::string(3000, 'k');
     std::vector<Case> cases = {
-        {"flipped data byte", "CRC-32 checksum mismatch",
+        {"flipped data byte", "CRC-32 校验和不符",
          [&] {
              std::string b = BuildZip({Named("f.txt", content)});
              b[30 + 5 + 100] ^= 0x10;
              return b;
          }},
-        {"flipped byte late in a large member, written in pieces", "CRC-32 checksum mismatch",
+        {"flipped byte late in a large member, written in pieces", "CRC-32 校验和不符",
          [&] {
              std::string b = BuildZip({Named("f.txt", Pseudorandom(6 << 20, 4))});
              b[30 + 5 + (5 << 20)] ^= 0x01;
              return b;
          }},
-        {"declared size smaller than the data", "more data than its declared size",
+        {"declared size smaller than the data", "数据多于其声明的大小",
          [&] {
              Raw r = M("f.txt", content, 8);
              r.declaredSize = 100;
              return BuildZip({r});
          }},
-        {"declared size larger than the data", "less data than its declared size",
+        {"declared size larger than the data", "数据少于其声明的大小",
          [&] {
              Raw r = M("f.txt", content, 8);
              r.declaredSize = 100000;
              return BuildZip({r});
          }},
-        {"bytes after the end of the deflate stream", "data follows the end of its compressed stream",
+        {"bytes after the end of the deflate stream", "压缩流结束后还有数据",
          [&] {
              Raw r = M("f.txt", content, 8);
              r.trailing = "junk";
              return BuildZip({r});
          }},
-        {"deflate stream damaged", "is damaged",
+        {"deflate stream damaged", "已损坏",
          [&] {
              std::string b = BuildZip({M("f.txt", content, 8)});
              b[30 + 5] = '\xff';
@@ -306,8 +306,8 @@ TEST(ZipFailures, MissingSourcesAndUnwritableTargetsHaveMessages)
     TempDir dir;
     WriteFile(dir / "file", "a regular file");
     ZipArchive a;
-    EXPECT_NE(ErrorOf([&] { a.Open(dir / "file/a.zip", ZipMode::Write); }).find("does not exist"), std::string::npos);
-    EXPECT_NE(ErrorOf([&] { a.Open(dir / "nofolder/a.zip", ZipMode::Write); }).find("does not exist"),
+    EXPECT_NE(ErrorOf([&] { a.Open(dir / "file/a.zip", ZipMode::Write); }).find("不存在"), std::string::npos);
+    EXPECT_NE(ErrorOf([&] { a.Open(dir / "nofolder/a.zip", ZipMode::Write); }).find("不存在"),
               std::string::npos);
     EXPECT_NE(ErrorOf([&] { a.Open(dir / "missing.zip", ZipMode::Read); }).find("missing.zip"), std::string::npos);
     EXPECT_NE(ErrorOf([&] { ZipArchive::ZipDirectoryContents(dir / "x.zip", dir / "nothere", ZipMethod::Deflate, {}); }),
@@ -316,7 +316,7 @@ TEST(ZipFailures, MissingSourcesAndUnwritableTargetsHaveMessages)
 
     a.Open(dir / "w.zip", ZipMode::Write);
     EXPECT_NE(ErrorOf([&] { a.Add(dir / "gone.txt"); }).find("gone.txt"), std::string::npos);
-    EXPECT_NE(ErrorOf([&] { a.Add(dir.Path()); }).find("folder"), std::string::npos);
+    EXPECT_NE(ErrorOf([&] { a.Add(dir.Path()); }).find("文件夹"), std::string::npos);
     a.Close();
 
     WriteFile(dir / "ok.zip", BuildZip({Named("t.txt")}));
@@ -413,7 +413,7 @@ TEST(ZipInMemory, ExtractionStopsAtTheCap)
     a.OpenBuffer(bytes.data(), bytes.size());
     std::vector<std::string> seen;
     const auto keep = [&](const ZipHeader&, const std::string& rel, std::string&&) { seen.push_back(rel); };
-    EXPECT_NE(ErrorOf([&] { a.ExtractToMemory(1000, keep); }).find("more data than 1000 bytes"), std::string::npos);
+    EXPECT_NE(ErrorOf([&] { a.ExtractToMemory(1000, keep); }).find("数据超过 1000 字节"), std::string::npos);
     EXPECT_EQ(seen, std::vector<std::string>{"a.txt"});
     seen.clear();
     EXPECT_EQ(ErrorOf([&] { a.ExtractToMemory(1200, keep); }), "no error");

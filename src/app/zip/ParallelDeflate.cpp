@@ -62,7 +62,7 @@ public:
     void Run(Chunk& c)
     {
         if (!ok_ || deflateReset(&zs_) != Z_OK) {
-            c.error = "out of memory while compressing";
+            c.error = "压缩时内存不足";
             return;
         }
         if (!c.dictionary.empty())
@@ -83,7 +83,7 @@ public:
             if (rc == Z_STREAM_END || (flush == Z_SYNC_FLUSH && zs_.avail_out != 0 && zs_.avail_in == 0))
                 break;
             if (rc != Z_OK && rc != Z_BUF_ERROR) {
-                c.error = "compression failed";
+                c.error = "压缩失败";
                 return;
             }
             c.output.resize(c.output.size() * 2);
@@ -107,14 +107,14 @@ public:
     void Run(Chunk& c)
     {
         if (!compressor_) {
-            c.error = "out of memory while compressing";
+            c.error = "压缩时内存不足";
             return;
         }
         c.output.resize(libdeflate_deflate_compress_bound(compressor_, c.input.size()));
         const std::size_t n =
             libdeflate_deflate_compress(compressor_, c.input.data(), c.input.size(), c.output.data(), c.output.size());
         if (n == 0)
-            c.error = "compression failed";
+            c.error = "压缩失败";
         c.output.resize(n);
     }
 
@@ -359,7 +359,7 @@ private:
             }
             const Chunk& c = *p.chunk;
             if (!c.error.empty())
-                throw ZipError("Can't compress " + m.source.path + ": " + c.error);
+                throw ZipError("无法压缩" + m.source.path + "：" + c.error);
             writer_.Append(c.output.data(), c.output.size());
             m.crc = crc32_combine64(m.crc, c.crc, static_cast<z_off64_t>(c.length));
             m.written += c.length;

@@ -59,37 +59,37 @@ void ZipArchive::Open(const std::string& archivePath, ZipMode mode)
 void ZipArchive::OpenBuffer(const void* data, std::size_t size)
 {
     Close();
-    impl_->reader.OpenMemory(data, size, "the archive in memory");
+    impl_->reader.OpenMemory(data, size, "内存中的压缩文件");
     impl_->reading = true;
 }
 
 void ZipArchive::Add(const std::string& sourcePath, const std::string& memberName, ZipMethod method)
 {
     if (!impl_->writer.IsOpen())
-        throw ZipError("Can't add " + sourcePath + ": the archive is not open for writing");
+        throw ZipError("无法添加" + sourcePath + "：压缩文件没有以写入方式打开");
     if (method != ZipMethod::Stored && method != ZipMethod::Deflate)
-        throw ZipError("Can't add " + sourcePath + ": unsupported compression method");
+        throw ZipError("无法添加" + sourcePath + "：不支持的压缩方法");
     paralleldeflate::CompressMany(impl_->writer, {{sourcePath, memberName}}, method, impl_->Report(this));
 }
 
 void ZipArchive::ExtractAll(const std::string& targetFolder)
 {
     if (!impl_->reader.IsOpen())
-        throw ZipError("Can't extract: no archive is open for reading");
+        throw ZipError("无法解压：没有打开可读取的压缩文件");
     zipextract::ExtractAll(impl_->reader, targetFolder, impl_->Report(this));
 }
 
 void ZipArchive::TestAll()
 {
     if (!impl_->reader.IsOpen())
-        throw ZipError("Can't test: no archive is open for reading");
+        throw ZipError("无法检查：没有打开可读取的压缩文件");
     zipextract::TestAll(impl_->reader);
 }
 
 void ZipArchive::ExtractToMemory(std::uint64_t cap, const ZipMemberSink& onMember)
 {
     if (!impl_->reader.IsOpen())
-        throw ZipError("Can't extract: no archive is open for reading");
+        throw ZipError("无法解压：没有打开可读取的压缩文件");
     zipextract::ExtractToMemory(impl_->reader, cap, onMember);
 }
 

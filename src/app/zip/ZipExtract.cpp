@@ -35,7 +35,7 @@ constexpr std::size_t kMaxPart = 255;
 
 [[noreturn]] void Unsafe(const std::string& name, const char* why)
 {
-    throw ZipError("Unsafe member name " + name + ": " + why);
+    throw ZipError("不安全的成员名" + name + "：" + why);
 }
 
 // A deflated member whose declared size is at most this is inflated by
@@ -84,7 +84,7 @@ public:
         std::uint32_t crc = 0;
         auto emit = [&](const unsigned char* data, std::size_t len) {
             if (len > hd.UncompressedSize - produced)
-                throw ZipError("The member " + hd.Name + " is damaged: it holds more data than its declared size");
+                throw ZipError("成员" + hd.Name + "已损坏：数据多于其声明的大小");
             crc = zipcrc::Update(crc, data, len);
             sink(reinterpret_cast<const char*>(data), len);
             produced += len;
@@ -92,7 +92,7 @@ public:
         };
         auto fill = [&]() {
             const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, in_.size()));
-            source.ReadExact(readPos, in_.data(), n, "member data");
+            source.ReadExact(readPos, in_.data(), n, "成员数据");
             readPos += n;
             left -= n;
             return n;
@@ -108,9 +108,9 @@ public:
             Inflate(hd, fill, emit, left);
         }
         if (produced != hd.UncompressedSize)
-            throw ZipError("The member " + hd.Name + " is damaged: it holds less data than its declared size");
+            throw ZipError("成员" + hd.Name + "已损坏：数据少于其声明的大小");
         if (crc != hd.Crc32)
-            throw ZipError("The member " + hd.Name + " is damaged: CRC-32 checksum mismatch");
+            throw ZipError("成员" + hd.Name + "已损坏：CRC-32 校验和不符");
     }
 
 private:
@@ -127,7 +127,7 @@ private:
         const std::size_t inSize = static_cast<std::size_t>(hd.CompressedSize);
         if (packed_.size() < inSize)
             packed_.resize(inSize);
-        source.ReadExact(e.dataOffset, packed_.data(), inSize, "member data");
+        source.ReadExact(e.dataOffset, packed_.data(), inSize, "成员数据");
         out.resize(static_cast<std::size_t>(hd.UncompressedSize));
         std::size_t used = 0, produced = 0;
         const libdeflate_result rc =
@@ -141,7 +141,7 @@ private:
     {
         z_stream zs{};
         if (inflateInit2(&zs, -MAX_WBITS) != Z_OK)
-            throw ZipError("Out of memory while inflating " + hd.Name);
+            throw ZipError("内存不足，无法解压成员" + hd.Name);
         struct Guard {
             z_stream* s;
             ~Guard() { inflateEnd(s); }
@@ -150,7 +150,7 @@ private:
         while (rc != Z_STREAM_END) {
             if (zs.avail_in == 0) {
                 if (left == 0)
-                    throw ZipError("The member " + hd.Name + " is damaged: its compressed data ends early");
+                    throw ZipError("成员" + hd.Name + "已损坏：压缩数据提前结束");
                 zs.avail_in = static_cast<uInt>(fill());
                 zs.next_in = in_.data();
             }
@@ -158,11 +158,11 @@ private:
             zs.avail_out = static_cast<uInt>(out_.size());
             rc = inflate(&zs, Z_NO_FLUSH);
             if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR)
-                throw ZipError("The member " + hd.Name + " is damaged: " + (zs.msg ? zs.msg : "bad compressed data"));
+                throw ZipError("成员" + hd.Name + "已损坏：" + (zs.msg ? zs.msg : "压缩数据有误"));
             emit(out_.data(), out_.size() - zs.avail_out);
         }
         if (zs.avail_in != 0 || left != 0)
-            throw ZipError("The member " + hd.Name + " is damaged: data follows the end of its compressed stream");
+            throw ZipError("成员" + hd.Name + "已损坏：压缩流结束后还有数据");
     }
 
     std::vector<unsigned char> in_;
@@ -186,7 +186,7 @@ public:
         try {
             root_ = safefile::Folder::Open(target);
         } catch (const safefile::Error& e) {
-            throw ZipError("Can't open the folder " + target + ": " + e.what());
+            throw ZipError("无法打开文件夹" + target + "：" + e.what());
         }
     }
 
@@ -221,9 +221,9 @@ public:
             } catch (const safefile::Error& e) {
                 if (!create && e.Code() == ENOENT)
                     return {};
-                throw ZipError("Can't create the folder " + dirwalk::Join(target_, rel.substr(0, end)) + ": " +
+                throw ZipError("无法创建文件夹" + dirwalk::Join(target_, rel.substr(0, end)) + "：" +
                                (e.Code() == ELOOP || e.Code() == ENOTDIR
-                                    ? std::string("a file or symbolic link of that name is in the way")
+                                    ? std::string("已有同名的文件或符号链接")
                                     : std::string(e.what())));
             }
             done = end;
@@ -323,21 +323,21 @@ std::vector<Planned> Plan(const zipread::Reader& reader, std::size_t targetLengt
         const std::string rel = SafeRelativePath(hd.Name, e.host);
         if (!e.isFolder) {
             if (hd.Flags & (zipfmt::kFlagEncrypted | zipfmt::kFlagStrongEncryption))
-                throw ZipError("The member " + hd.Name + " is encrypted; encrypted members are not supported");
+                throw ZipError("成员" + hd.Name + "已加密，不支持加密的成员");
             if (hd.Method != static_cast<std::uint16_t>(ZipMethod::Stored) &&
                 hd.Method != static_cast<std::uint16_t>(ZipMethod::Deflate))
-                throw ZipError("The member " + hd.Name + " uses compression method " + std::to_string(hd.Method) +
-                               ", which is not supported (only stored and deflate are)");
+                throw ZipError("成员" + hd.Name + "使用压缩方法 " + std::to_string(hd.Method) +
+                               "，不受支持（只支持不压缩和 deflate）");
             if (rel.empty())
-                Unsafe(hd.Name, "it names no file");
+                Unsafe(hd.Name, "它没有指明文件");
         }
         if (rel.empty())
             continue;
         if (targetLength + 1 + rel.size() >= kMaxPath)
-            Unsafe(hd.Name.substr(0, 200) + "…", "its path below the target folder is 4096 bytes or longer");
+            Unsafe(hd.Name.substr(0, 200) + "…", "它在目标文件夹下的路径有 4096 字节或更长");
         std::string clash;
         if (!names.Add(rel, e.isFolder, &clash))
-            throw ZipError("The archive holds " + clash + " twice, or both as a file and as a folder");
+            throw ZipError("压缩文件中的" + clash + "出现了两次，或既是文件又是文件夹");
         plan.push_back({&e, rel});
     }
     return plan;
@@ -353,7 +353,7 @@ mode_t ModeOf(const zipread::Entry& e)
 
 [[noreturn]] void CannotWrite(const std::string& fullPath, const safefile::Error& e)
 {
-    throw ZipError("Can't write " + fullPath + ": " + e.what());
+    throw ZipError("无法写入" + fullPath + "：" + e.what());
 }
 
 // Writes one finished file through the shared layer: the name never shows a
@@ -565,8 +565,7 @@ void CheckNotSelf(const zipread::Reader& reader, const std::vector<Planned>& pla
         const auto slash = item.rel.find_last_of('/');
         const Dir dir = writer.ExistingFolder(slash == std::string::npos ? std::string() : item.rel.substr(0, slash));
         if (dir.Valid() && safefile::NameHolds(dir, archiveName, id))
-            throw ZipError("The member " + item.entry->header.Name + " would replace the archive " + reader.Path() +
-                           " itself while it is extracted");
+            throw ZipError("成员" + item.entry->header.Name + "会在解压时替换压缩文件" + reader.Path() + "本身");
     }
 }
 
@@ -577,11 +576,11 @@ std::string SafeRelativePath(const std::string& memberName, std::uint8_t host)
     const bool dos = zipfmt::UsesDosNames(host);
     const char* separators = dos ? "/\\" : "/";
     if (memberName.find('\0') != std::string::npos)
-        Unsafe(memberName, "it holds a NUL character");
+        Unsafe(memberName, "其中有 NUL 字符");
     if (memberName.front() == '/' || (dos && memberName.front() == '\\'))
-        Unsafe(memberName, "it is an absolute path");
+        Unsafe(memberName, "它是绝对路径");
     if (dos && memberName.size() >= 2 && memberName[1] == ':' && std::isalpha(static_cast<unsigned char>(memberName[0])))
-        Unsafe(memberName, "it starts with a drive letter");
+        Unsafe(memberName, "它以驱动器号开头");
     std::string rel;
     std::size_t start = 0;
     while (start <= memberName.size()) {
@@ -590,9 +589,9 @@ std::string SafeRelativePath(const std::string& memberName, std::uint8_t host)
             end = memberName.size();
         const std::string_view part = std::string_view(memberName).substr(start, end - start);
         if (part == "..")
-            Unsafe(memberName, "it climbs out of the target folder through \"..\"");
+            Unsafe(memberName, "它通过“..”跳出了目标文件夹");
         if (part.size() > kMaxPart)
-            Unsafe(memberName.substr(0, 200) + "…", "a part of its path is longer than 255 bytes");
+            Unsafe(memberName.substr(0, 200) + "…", "它的路径中有一段长于 255 字节");
         if (!part.empty() && part != ".") {
             if (!rel.empty())
                 rel.push_back('/');
@@ -642,7 +641,7 @@ void ExtractToMemory(const zipread::Reader& reader, std::uint64_t cap, const Zip
         // The decoder never yields more than the declared size, so checking
         // the declared sizes keeps the whole extraction under the cap.
         if (hd.UncompressedSize > cap - total)
-            throw ZipError("The archive holds more data than " + std::to_string(cap) + " bytes");
+            throw ZipError("压缩文件的数据超过 " + std::to_string(cap) + " 字节");
         total += hd.UncompressedSize;
         onMember(hd, item.rel, decoder.Decode(reader.Source(), *item.entry, [](std::uint64_t) {}));
     }

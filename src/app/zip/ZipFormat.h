@@ -93,7 +93,7 @@ inline std::uint64_t Add(std::uint64_t a, std::uint64_t b, const char* what)
 {
     std::uint64_t r;
     if (__builtin_add_overflow(a, b, &r))
-        throw ZipError(std::string("Not a readable ZIP archive: ") + what + " is out of range");
+        throw ZipError(std::string("不是可读取的 ZIP 压缩文件：") + what + "超出范围");
     return r;
 }
 

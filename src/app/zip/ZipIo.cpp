@@ -20,7 +20,7 @@ namespace {
 
 [[noreturn]] void PastTheEnd(const char* what)
 {
-    throw ZipError(std::string("Not a readable ZIP archive: ") + what + " lies past the end of the file");
+    throw ZipError(std::string("不是可读取的 ZIP 压缩文件：") + what + "超出了文件末尾");
 }
 
 void ReadExactFromFile(int fd, std::uint64_t offset, void* buf, std::size_t len, const char* what)
@@ -31,7 +31,7 @@ void ReadExactFromFile(int fd, std::uint64_t offset, void* buf, std::size_t len,
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            throw ZipError(std::string("Can't read the archive: ") + ErrnoText(errno));
+            throw ZipError(std::string("无法读取压缩文件：") + ErrnoText(errno));
         if (n == 0)
             PastTheEnd(what);
         out += n;
@@ -84,7 +84,7 @@ std::size_t ReadSome(int fd, void* buf, std::size_t len, const std::string& path
         if (n >= 0)
             return static_cast<std::size_t>(n);
         if (errno != EINTR)
-            throw ZipError("Can't read " + path + ": " + ErrnoText(errno));
+            throw ZipError("无法读取" + path + "：" + ErrnoText(errno));
     }
 }
 
@@ -93,7 +93,7 @@ void WriteAll(int fd, const void* buf, std::size_t len, const std::string& path)
     try {
         safefile::WriteAll(fd, buf, len);
     } catch (const safefile::Error& e) {
-        throw ZipError("Can't write " + path + ": " + e.what());
+        throw ZipError("无法写入" + path + "：" + e.what());
     }
 }
 
@@ -102,7 +102,7 @@ void WriteAllAt(int fd, const void* buf, std::size_t len, std::uint64_t offset, 
     try {
         safefile::WriteAllAt(fd, buf, len, offset);
     } catch (const safefile::Error& e) {
-        throw ZipError("Can't write " + path + ": " + e.what());
+        throw ZipError("无法写入" + path + "：" + e.what());
     }
 }
 

@@ -17,7 +17,7 @@ using namespace zipfmt;
 
 [[noreturn]] void Bad(const std::string& why)
 {
-    throw ZipError("Not a readable ZIP archive: " + why);
+    throw ZipError("不是可读取的 ZIP 压缩文件：" + why);
 }
 
 const unsigned char* U(const std::string& s, std::size_t pos = 0)
@@ -38,7 +38,7 @@ public:
     std::string Take(std::size_t n)
     {
         if (n > end_ - pos_)
-            Bad("the central directory is cut short");
+            Bad("中央目录不完整");
         if (window_.size() - used_ < n) {
             window_.erase(0, used_);
             used_ = 0;
@@ -47,7 +47,7 @@ public:
                 std::min<std::uint64_t>(end_ - windowEnd, std::max<std::size_t>(n, 1 << 16)));
             const std::size_t old = window_.size();
             window_.resize(old + want);
-            source_.ReadExact(windowEnd, window_.data() + old, want, "the central directory");
+            source_.ReadExact(windowEnd, window_.data() + old, want, "中央目录");
         }
         std::string out = window_.substr(used_, n);
         used_ += n;
@@ -104,9 +104,9 @@ bool ApplyZip64(const std::string& extra, const Zip64Values& v, const std::strin
         }
     });
     if (!framed)
-        Bad("the extra fields of " + name + " have a bad length");
+        Bad("成员" + name + "的扩展字段长度有误");
     if (!fine)
-        Bad("the Zip64 extra field of " + name + " is too short");
+        Bad("成员" + name + "的 Zip64 扩展字段太短");
     return present;
 }
 
@@ -154,13 +154,13 @@ void Reader::Open(const std::string& path)
     // Never opened unless it is a regular file: opening a FIFO waits forever.
     struct stat st{};
     if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
-        throw ZipError("Not a readable ZIP archive: " + path + " is not a file");
+        throw ZipError("不是可读取的 ZIP 压缩文件：" + path + "不是文件");
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
-        throw ZipError("Can't open " + path + ": " + zipio::ErrnoText(errno));
+        throw ZipError("无法打开" + path + "：" + zipio::ErrnoText(errno));
     zipio::Fd owned(fd);
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        throw ZipError("Not a readable ZIP archive: " + path + " is not a file");
+        throw ZipError("不是可读取的 ZIP 压缩文件：" + path + "不是文件");
     source_.OpenFile(std::move(owned), static_cast<std::uint64_t>(st.st_size));
     path_ = path;
     Load();
@@ -197,13 +197,13 @@ void Reader::Close()
 Reader::End Reader::ReadEnd()
 {
     if (source_.Size() < kEndLen)
-        Bad("the file is too short");
+        Bad("文件太短");
     // The end record sits in the last 22 bytes plus at most a 64 KiB comment.
     const std::uint64_t size = source_.Size();
     const std::size_t tailLen = static_cast<std::size_t>(std::min<std::uint64_t>(size, kEndLen + kMaxCommentLen));
     const std::uint64_t tailStart = size - tailLen;
     std::string tail(tailLen, '\0');
-    source_.ReadExact(tailStart, tail.data(), tailLen, "the end record");
+    source_.ReadExact(tailStart, tail.data(), tailLen, "中央目录结束记录");
     std::size_t at = std::string::npos;
     for (std::size_t i = tailLen - kEndLen + 1; i-- > 0;) {
         if (Get32(U(tail, i)) == kEndSig && i + kEndLen + Get16(U(tail, i + 20)) <= tailLen) {
@@ -212,7 +212,7 @@ Reader::End Reader::ReadEnd()
         }
     }
     if (at == std::string::npos)
-        Bad("no end of central directory record was found");
+        Bad("找不到中央目录结束记录");
     const unsigned char* e = U(tail, at);
     const std::uint64_t endPos = tailStart + at;
     End end;
@@ -225,17 +225,17 @@ Reader::End Reader::ReadEnd()
 
     if (endPos >= kLocator64Len) {
         unsigned char loc[kLocator64Len];
-        source_.ReadExact(endPos - kLocator64Len, loc, sizeof loc, "the Zip64 locator");
+        source_.ReadExact(endPos - kLocator64Len, loc, sizeof loc, "Zip64 定位记录");
         if (Get32(loc) == kLocator64Sig) {
             const std::uint64_t recPos = Get64(loc + 8);
             if (Get32(loc + 4) != 0 || Get32(loc + 16) > 1)
-                throw ZipError("Multi-disk (split) ZIP archives are not supported");
+                throw ZipError("不支持分卷（多磁盘）的 ZIP 压缩文件");
             if (recPos > endPos - kLocator64Len || endPos - kLocator64Len - recPos < kEnd64Len)
-                Bad("the Zip64 end record lies outside the file");
+                Bad("Zip64 结束记录位于文件之外");
             unsigned char rec[kEnd64Len];
-            source_.ReadExact(recPos, rec, sizeof rec, "the Zip64 end record");
+            source_.ReadExact(recPos, rec, sizeof rec, "Zip64 结束记录");
             if (Get32(rec) != kEnd64Sig)
-                Bad("the Zip64 end record is missing");
+                Bad("Zip64 结束记录缺失");
             disk = Get32(rec + 16);
             cdDisk = Get32(rec + 20);
             onDisk = Get64(rec + 24);
@@ -246,11 +246,11 @@ Reader::End Reader::ReadEnd()
         }
     }
     if (disk != 0 || cdDisk != 0 || onDisk != end.count)
-        throw ZipError("Multi-disk (split) ZIP archives are not supported");
-    if (Add(end.cdOffset, end.cdSize, "the central directory") != end.cdEnd)
-        Bad("the central directory is not where the end record says");
+        throw ZipError("不支持分卷（多磁盘）的 ZIP 压缩文件");
+    if (Add(end.cdOffset, end.cdSize, "中央目录") != end.cdEnd)
+        Bad("中央目录不在结束记录所指的位置");
     if (end.count > end.cdSize / kCentralLen)
-        Bad("the member count does not fit the central directory");
+        Bad("成员数与中央目录不符");
     return end;
 }
 
@@ -264,7 +264,7 @@ void Reader::ReadCentralDirectory(const End& end)
         const std::string fixed = in.Take(kCentralLen);
         const unsigned char* h = U(fixed);
         if (Get32(h) != kCentralSig)
-            Bad("a central directory header is damaged");
+            Bad("中央目录中的一个文件头已损坏");
         Entry entry;
         ZipHeader& hd = entry.header;
         const unsigned host = Get16(h + 4) >> 8;
@@ -284,12 +284,12 @@ void Reader::ReadCentralDirectory(const End& end)
         in.Take(commentLen);
 
         if (entry.rawName.empty())
-            Bad("a member has an empty name");
+            Bad("有成员的名称为空");
         if (entry.rawName.find('\0') != std::string::npos)
-            Bad("a member name holds a NUL character");
+            Bad("有成员名中有 NUL 字符");
         ApplyZip64(extra, {&hd.UncompressedSize, &hd.CompressedSize, &entry.localOffset, &disk}, entry.rawName);
         if (disk != 0)
-            throw ZipError("Multi-disk (split) ZIP archives are not supported");
+            throw ZipError("不支持分卷（多磁盘）的 ZIP 压缩文件");
         entry.host = h[5];
         hd.Name = DecodeName(entry.rawName, extra, entry.host);
         const char last = hd.Name.back();
@@ -304,59 +304,59 @@ void Reader::ReadCentralDirectory(const End& end)
             entry.modified = FromDosTime(hd.DosTime, hd.DosDate);
         if (hd.Method == static_cast<std::uint16_t>(ZipMethod::Stored) && !(hd.Flags & kFlagEncrypted) &&
             hd.CompressedSize != hd.UncompressedSize)
-            Bad("the stored member " + hd.Name + " has two different sizes");
+            Bad("不压缩的成员" + hd.Name + "有两个不同的大小");
         entries_.push_back(std::move(entry));
     }
     if (in.Position() != end.cdEnd)
-        Bad("the central directory is longer than its members");
+        Bad("中央目录比其中的成员长");
 }
 
 void Reader::CheckLocalHeader(Entry& entry, std::uint64_t limit)
 {
     const ZipHeader& hd = entry.header;
     if (entry.localOffset > limit || limit - entry.localOffset < kLocalLen)
-        Bad("the member " + hd.Name + " lies outside the file");
+        Bad("成员" + hd.Name + "位于文件之外");
     // One read takes the fixed part, the name and the usual extra fields.
     std::string head(static_cast<std::size_t>(std::min<std::uint64_t>(limit - entry.localOffset,
                                                                        kLocalLen + entry.rawName.size() + 256)),
                      '\0');
-    source_.ReadExact(entry.localOffset, head.data(), head.size(), "a local header");
+    source_.ReadExact(entry.localOffset, head.data(), head.size(), "本地文件头");
     const unsigned char* h = U(head);
     if (Get32(h) != kLocalSig)
-        Bad("the local header of " + hd.Name + " is missing");
+        Bad("成员" + hd.Name + "的本地文件头缺失");
     const std::uint16_t flags = Get16(h + 6);
     const std::uint16_t nameLen = Get16(h + 26), extraLen = Get16(h + 28);
     const std::uint64_t varStart = entry.localOffset + kLocalLen;
     if (limit - varStart < static_cast<std::uint64_t>(nameLen) + extraLen)
-        Bad("the local header of " + hd.Name + " runs past the member data");
+        Bad("成员" + hd.Name + "的本地文件头超出了成员数据");
     const std::size_t varLen = static_cast<std::size_t>(nameLen) + extraLen;
     if (head.size() < kLocalLen + varLen) {
         const std::size_t have = head.size();
         head.resize(kLocalLen + varLen);
         source_.ReadExact(entry.localOffset + have, head.data() + have, head.size() - have,
-                         "a local header");
+                         "本地文件头");
         h = U(head);
     }
     const std::string name = head.substr(kLocalLen, nameLen);
     const std::string extra = head.substr(kLocalLen + nameLen, extraLen);
     const auto disagree = [&](const char* what) {
-        Bad("the local header of " + hd.Name + " disagrees with the central directory (" + what + ")");
+        Bad("成员" + hd.Name + "的本地文件头与中央目录不一致（" + what + "）");
     };
     if (name != entry.rawName)
-        disagree("name");
+        disagree("名称");
     if (Get16(h + 8) != hd.Method)
-        disagree("method");
+        disagree("压缩方法");
     if ((flags & kFlagEncrypted) != (hd.Flags & kFlagEncrypted))
-        disagree("encryption");
+        disagree("加密");
     std::uint64_t usize = Get32(h + 22), csize = Get32(h + 18);
     const bool zip64 = ApplyZip64(extra, {&usize, &csize, nullptr, nullptr}, hd.Name) ||
                        hd.CompressedSize >= kMax32 || hd.UncompressedSize >= kMax32;
     const bool descriptor = (flags & kFlagDescriptor) != 0;
     if (!descriptor && (Get32(h + 14) != hd.Crc32 || usize != hd.UncompressedSize || csize != hd.CompressedSize))
-        disagree("sizes or checksum");
+        disagree("大小或校验和");
     entry.dataOffset = varStart + nameLen + extraLen;
     if (hd.CompressedSize > limit - entry.dataOffset)
-        Bad("the data of " + hd.Name + " runs past the end of the members");
+        Bad("成员" + hd.Name + "的数据超出了成员区的末尾");
     entry.endOffset = entry.dataOffset + hd.CompressedSize;
     if (descriptor)
         CheckDescriptor(entry, zip64, limit);
@@ -367,7 +367,7 @@ void Reader::CheckDescriptor(Entry& entry, bool zip64, std::uint64_t limit)
     const ZipHeader& hd = entry.header;
     unsigned char d[24] = {};
     const std::size_t avail = static_cast<std::size_t>(std::min<std::uint64_t>(24, limit - entry.endOffset));
-    source_.ReadExact(entry.endOffset, d, avail, "a data descriptor");
+    source_.ReadExact(entry.endOffset, d, avail, "数据描述符");
     // The descriptor may or may not start with its signature, and holds 8-byte
     // sizes for Zip64 members; take the layout whose values match.
     for (const bool sig : {true, false}) {
@@ -384,7 +384,7 @@ void Reader::CheckDescriptor(Entry& entry, bool zip64, std::uint64_t limit)
             }
         }
     }
-    Bad("the data descriptor of " + hd.Name + " disagrees with the central directory");
+    Bad("成员" + hd.Name + "的数据描述符与中央目录不一致");
 }
 
 void Reader::CheckOverlaps(std::uint64_t limit) const
@@ -397,7 +397,7 @@ void Reader::CheckOverlaps(std::uint64_t limit) const
     std::uint64_t previousEnd = 0;
     for (const auto& [begin, endOffset] : ranges) {
         if (begin < previousEnd || endOffset > limit)
-            Bad("members overlap each other");
+            Bad("成员相互重叠");
         previousEnd = endOffset;
     }
 }

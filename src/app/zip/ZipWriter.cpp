@@ -34,9 +34,9 @@ bool FitsTimeField(std::int64_t t)
 void CheckRegular(const std::string& path, const struct stat& st)
 {
     if (S_ISDIR(st.st_mode))
-        throw ZipError("Can't add " + path + ": it is a folder, not a file");
+        throw ZipError("无法添加" + path + "：它是文件夹，不是文件");
     if (!S_ISREG(st.st_mode))
-        throw ZipError("Can't add " + path + ": it is not a regular file");
+        throw ZipError("无法添加" + path + "：它不是普通文件");
 }
 
 }  // namespace
@@ -53,14 +53,14 @@ Source OpenSource(const std::string& path)
         CheckRegular(path, st);
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
-        throw ZipError("Can't open " + path + ": " + zipio::ErrnoText(errno));
+        throw ZipError("无法打开" + path + "：" + zipio::ErrnoText(errno));
     s.fd = zipio::Fd(fd);
     if (::fstat(fd, &st) != 0)
-        throw ZipError("Can't read " + path + ": " + zipio::ErrnoText(errno));
+        throw ZipError("无法读取" + path + "：" + zipio::ErrnoText(errno));
     CheckRegular(path, st);
     // Shuts out writers that take the customary lock while we read.
     if (::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK)
-        throw ZipError("Can't add " + path + ": another program has locked it");
+        throw ZipError("无法添加" + path + "：另一个程序锁定了它");
     s.size = static_cast<std::uint64_t>(st.st_size);
     s.modified = static_cast<std::int64_t>(st.st_mtime);
     s.mode = st.st_mode & 07777;
@@ -79,15 +79,15 @@ void Writer::Open(const std::string& archivePath)
     const std::string folder = zipio::FolderOf(archivePath);
     struct stat st{};
     if (archivePath.empty() || archivePath.back() == '/')
-        throw ZipError("Can't create the archive " + archivePath + ": no file name given");
+        throw ZipError("无法创建压缩文件" + archivePath + "：没有给出文件名");
     if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        throw ZipError("Can't create the archive " + archivePath + ": the folder " + folder + " does not exist");
+        throw ZipError("无法创建压缩文件" + archivePath + "：文件夹" + folder + "不存在");
     if (::lstat(archivePath.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-        throw ZipError("Can't create the archive " + archivePath + ": a folder of that name exists");
+        throw ZipError("无法创建压缩文件" + archivePath + "：已有同名的文件夹");
     try {
         file_ = std::make_unique<safefile::NewFile>(archivePath);
     } catch (const safefile::Error& e) {
-        throw ZipError("Can't create a file in " + folder + ": " + e.what());
+        throw ZipError("无法在文件夹" + folder + "中创建压缩文件：" + e.what());
     }
     buffer_.clear();
     buffer_.reserve(kBufferLimit + (1 << 16));
@@ -132,11 +132,11 @@ void Writer::PatchAt(std::uint64_t offset, const std::string& bytes)
 ZipHeader Writer::Begin(const Source& source, const std::string& memberName, ZipMethod method)
 {
     if (!IsOpen())
-        throw ZipError("The archive is not open for writing");
+        throw ZipError("压缩文件没有以写入方式打开");
     if (memberName.empty() || memberName.size() > kMax16 || memberName.find('\0') != std::string::npos)
-        throw ZipError("Can't add " + source.path + ": the member name is not usable");
+        throw ZipError("无法添加" + source.path + "：成员名不可用");
     if (names_.count(memberName))
-        throw ZipError("Can't add " + source.path + ": the archive already holds a member named " + memberName);
+        throw ZipError("无法添加" + source.path + "：压缩文件中已有同名的成员" + memberName);
     Member m;
     m.name = memberName;
     // A name is flagged UTF-8 only when it is: a Linux name that isn't goes
@@ -200,7 +200,7 @@ void Writer::End(std::uint32_t crc, std::uint64_t uncompressed, std::uint64_t co
 {
     Member& m = members_.back();
     if (!m.zip64Local && (uncompressed >= kMax32 || compressed >= kMax32))
-        throw ZipError("Can't add the member " + m.name + ": its file grew while it was being compressed");
+        throw ZipError("无法添加成员" + m.name + "：压缩期间它的文件变大了");
     m.crc = crc;
     m.uncompressed = uncompressed;
     m.compressed = compressed;
@@ -240,7 +240,7 @@ void Writer::Rollback()
         try {
             file_->Truncate(bufferStart_);
         } catch (const safefile::Error& e) {
-            throw ZipError("Can't write " + archivePath_ + ": " + e.what());
+            throw ZipError("无法写入" + archivePath_ + "：" + e.what());
         }
         broken_ = false;
     }
@@ -333,7 +333,7 @@ void Writer::Finish()
     Rollback();
     if (broken_) {
         Abort();
-        throw ZipError("Can't finish the archive " + archivePath_ + ": an earlier write to it failed");
+        throw ZipError("无法完成压缩文件" + archivePath_ + "：之前的一次写入已失败");
     }
     const std::uint64_t cdOffset = Offset();
     for (const Member& m : members_) {
@@ -346,7 +346,7 @@ void Writer::Finish()
         file_->Commit();
     } catch (const safefile::Error& e) {
         Abort();
-        throw ZipError("Can't create the archive " + archivePath_ + ": " + e.what());
+        throw ZipError("无法创建压缩文件" + archivePath_ + "：" + e.what());
     }
     file_.reset();
     members_.clear();
