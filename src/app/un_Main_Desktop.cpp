@@ -137,7 +137,10 @@ void Tfrm_main::ShowListMenu(QListWidget* list, const QPoint& pos)
     const bool onEntry = item != nullptr;
     add("打开", onEntry, [this, path] { OpenUrl(path, FileUrl(path)); });
     add("打开所在文件夹", onEntry, [this, path] { OpenUrl(path, FileUrl(ContainingFolder(path))); });
-    add("复制路径", onEntry, [list] { QGuiApplication::clipboard()->setText(SelectedPaths(list).join(QLatin1Char('\n'))); });
+    add("复制路径", onEntry, [list, path] {
+        const QStringList selected = SelectedPaths(list);  // the clicked entry when none is selected
+        QGuiApplication::clipboard()->setText(selected.isEmpty() ? path : selected.join(QLatin1Char('\n')));
+    });
     if (list == Lst_FIles_1) {
         menu->addSeparator();
         add("撤销上次批量改名", HasRenameJournal(), [this] { UndoLastRenameClick(); });

@@ -1,6 +1,7 @@
 #include "RenameJournal.h"
 
 #include "FileRename.h"
+#include "SafeFile.h"
 #include "folder_services.h"
 
 #include <QByteArray>
@@ -9,10 +10,8 @@
 #include <QFileInfo>
 #include <QList>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <fcntl.h>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,47 +46,20 @@ QByteArray Serialise(const RenameJournalContents& contents)
     throw std::runtime_error((what + QStringLiteral("：") + QString::fromLocal8Bit(std::strerror(error))).toStdString());
 }
 
-bool WriteAll(int fd, const QByteArray& bytes)
-{
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n == 0)
-            errno = EIO;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
-}
-
-// Writes bytes beside target, flushes them to disk, then puts them in place in
-// one rename, so a reader sees the whole old file or the whole new one.
+// Puts the whole journal in place through the layer every finished file goes
+// through; its data reaches the disk before it takes its name, also when there
+// was no journal before, so a crash leaves the old journal or the whole new one.
 void ReplaceAtomically(const QString& target, const QByteArray& bytes)
 {
-    const QByteArray to = QByteArray::fromStdString(EncodePath(target));
-    QByteArray temp = to + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0)
-        Fail(target, errno);
-    int error = 0;
-    if (!WriteAll(fd, bytes) || ::fsync(fd) != 0)
-        error = errno ? errno : EIO;
-    if (::close(fd) != 0 && error == 0)
-        error = errno;
-    if (error == 0 && ::rename(temp.constData(), to.constData()) != 0)
-        error = errno;
-    if (error != 0) {
-        ::unlink(temp.constData());
-        Fail(target, error);
-    }
-    const QByteArray folder = QByteArray::fromStdString(EncodePath(QFileInfo(target).absolutePath()));
-    const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {  // the new name itself on disk; a failure here loses nothing already there
-        ::fsync(dir);
-        ::close(dir);
+    try {
+        safefile::NewFile file(EncodePath(target));
+        file.SetMode(0600);
+        file.Write(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+        if (::fsync(file.Get()) != 0)
+            throw safefile::Error(errno);
+        file.Commit();
+    } catch (const safefile::Error& e) {
+        Fail(target, e.Code());
     }
 }
 

@@ -121,6 +121,8 @@ TEST_F(RenameUnit, TheJournalKeepsAnyNameAndIsReplacedWhole)
     struct stat st;
     ASSERT_EQ(::stat(QFile::encodeName(dir.filePath("state/velmora")).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
+    ASSERT_EQ(::stat(QFile::encodeName(journal).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);  // it lists the user's file names
 
     // A state folder that can't be made is a failure with the system's reason, never a silent loss.
     WriteFile(dir.filePath("blocked"), "a file, not a folder");
