@@ -106,10 +106,10 @@ TEST(ZipHostileNames, OverlongPathsAndPartsAreRefusedBeforeWriting)
         std::vector<Raw> members;
         const char* expected;
     } cases[] = {
-        {{Named(deep)}, "4096 bytes"},
-        {{Named(std::string(4090, 'x') + "/y.txt")}, "255 bytes"},
-        {{Named(std::string(256, 'n'))}, "255 bytes"},
-        {std::vector<Raw>(24, Named(wide)), "4096 bytes"},
+        {{Named(deep)}, "4096 字节"},
+        {{Named(std::string(4090, 'x') + "/y.txt")}, "255 字节"},
+        {{Named(std::string(256, 'n'))}, "255 字节"},
+        {std::vector<Raw>(24, Named(wide)), "4096 字节"},
     };
     for (auto& c : cases)
         ExpectRefused(BuildZip(c.members), c.expected);
