@@ -118,7 +118,7 @@ int Zip(const Options& o)
     Reporter report(o.verbose);
     if (o.folder) {
         RequireFolder(*o.folder, QStringLiteral("文件夹"));
-        zipbatch::ZipFolder(archive, *o.folder, report.ArchiveProgress());
+        zipbatch::ZipFolder(archive, *o.folder, report.ArchiveProgress(), report.Hooks(true));
         report.EndArchive();
         return Finish(report);
     }

@@ -71,6 +71,12 @@ batch::Hooks Reporter::Hooks(bool goOnAfterFailure)
         Failed(f.file, f.reason);
         return goOnAfterFailure;
     };
+    // A FIFO, socket or device is never opened; the user learns which were
+    // skipped, but the batch did what it could, so it is no failure.
+    hooks.leftOut = [this](const QString& file) {
+        ClearLine();
+        Err(QStringLiteral("velmora-cli: ") + file + QStringLiteral("：不是普通文件（管道、套接字或设备），未处理\n"));
+    };
     hooks.stop = [] { return StopRequested(); };
     return hooks;
 }

@@ -242,7 +242,7 @@ FileListWriter::FileListWriter(const QString& fileName) : fileName_(fileName)
         file_ = std::make_unique<safefile::NewFile>(EncodePath(fileName));
     } catch (const std::exception& e) {
         throw std::runtime_error(
-            QStringLiteral("Cannot create file \"%1\". %2").arg(fileName, QString::fromUtf8(e.what())).toStdString());
+            QStringLiteral("无法创建文件“%1”：%2").arg(fileName, QString::fromUtf8(e.what())).toStdString());
     }
     fd_ = file_->Get();
     buffer_.reserve(kBufferSize + 4096);

@@ -60,7 +60,7 @@ bool ToInt32(const QString& digits, std::int32_t& value, QString& err)
         }
     }
     if (!ok) {
-        err = QStringLiteral("'%1' is not a valid integer value").arg(digits);
+        err = QStringLiteral("“%1”不是有效的整数值").arg(digits);
         return false;
     }
     value = static_cast<std::int32_t>(n);

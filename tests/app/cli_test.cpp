@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -363,6 +364,11 @@ TEST_F(CliBesideWindow, ExitStatusesAndTheirLines)
         EXPECT_TRUE(r.err.contains(c.errorHolds)) << c.args.join(' ').toStdString() << "\n" << r.err.toStdString();
         EXPECT_FALSE(r.err.contains('\r')) << "a progress line where no terminal is";
     }
+    // A FIFO in a tree is named on standard error and left out; no failure.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(S + "/sub/pipe").constData(), 0600), 0);
+    const CliResult fifo = RunCli({"zip", T + "/fifo.zip", "-r", S});
+    EXPECT_EQ(fifo.status, 0) << fifo.err.toStdString();
+    EXPECT_TRUE(fifo.err.contains("pipe：不是普通文件")) << fifo.err.toStdString();
     // A refused batch left its files alone; the one before it renamed three.
     EXPECT_TRUE(testutil::Exists(S + "/same1.txt"));
     EXPECT_TRUE(testutil::Exists(S + "/same1.dat"));

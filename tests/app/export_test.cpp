@@ -258,8 +258,8 @@ TEST_F(ExportTest, ListFileThatCantBeCreatedBecauseItsParentIsARegularFileIsTheD
     dialogs.saveAnswers.push_back(out + QStringLiteral("/plain/list"));
     form->btn_OutAllFiles->click();
     ASSERT_EQ(Boxes(ShownBox::Error).size(), 1);
-    EXPECT_TRUE(Boxes(ShownBox::Error).front().startsWith(QStringLiteral("Cannot create file \"") + out
-                                                           + QStringLiteral("/plain/list.csv\"")));
+    EXPECT_TRUE(Boxes(ShownBox::Error).front().startsWith(QStringLiteral("无法创建文件“") + out
+                                                           + QStringLiteral("/plain/list.csv”")));
     EXPECT_TRUE(Boxes(ShownBox::Message).isEmpty());
     EXPECT_TRUE(AllButtonsEnabled());
 }

@@ -324,7 +324,7 @@ TEST_F(FileInfoTest, ListFileThatCantBeCreatedThrowsWhenParentIsARegularFile)
         FileListWriter out(blocker + QStringLiteral("/list.csv"));
         FAIL() << "created a file under a regular file";
     } catch (const std::runtime_error& e) {
-        EXPECT_TRUE(QString::fromUtf8(e.what()).startsWith(QStringLiteral("Cannot create file \"") + blocker));
+        EXPECT_TRUE(QString::fromUtf8(e.what()).startsWith(QStringLiteral("无法创建文件“") + blocker));
     }
 }
 

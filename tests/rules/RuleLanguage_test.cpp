@@ -103,10 +103,10 @@ TEST(RuleLanguage, BracketsThatDoNotConvertFailTheParse)
         const char* rule;
         const char* err;
     } cases[] = {
-        {"a[][1]", "'' is not a valid integer value"},
-        {"[1][]", "'' is not a valid integer value"},
-        {"[2147483648][1]", "'2147483648' is not a valid integer value"},
-        {"[1][99999999999999999999]", "'99999999999999999999' is not a valid integer value"},
+        {"a[][1]", "“”不是有效的整数值"},
+        {"[1][]", "“”不是有效的整数值"},
+        {"[2147483648][1]", "“2147483648”不是有效的整数值"},
+        {"[1][99999999999999999999]", "“99999999999999999999”不是有效的整数值"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.rule);

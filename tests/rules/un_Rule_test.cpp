@@ -139,8 +139,8 @@ TEST_F(RuleDialog, PreviewShowsThreeNamesOrTheError)
         {"［1］［2］", "", "发生如下错误：[][]输入不符合规定，可能输入为英文格式，也有可能输入不配套。"},
         {"[1a][2]", "", "发生如下错误：前一个[]中有非法数字"},
         {"[1][-2]", "", "发生如下错误：后一个[]中有非法数字"},
-        {"x[][2]", "", "'' is not a valid integer value"},
-        {"[3000000000][2]", "", "'3000000000' is not a valid integer value"},
+        {"x[][2]", "", "“”不是有效的整数值"},
+        {"[3000000000][2]", "", "“3000000000”不是有效的整数值"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.rule);
