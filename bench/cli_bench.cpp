@@ -15,7 +15,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
@@ -33,15 +32,6 @@ void Row(const char* what, const Timing& t)
 {
     std::printf("  %-34s %8.2f s wall %8.2f s CPU\n", what, t.wall, t.cpu);
     std::fflush(stdout);
-}
-
-Timing Time(int who, const std::function<void()>& work)
-{
-    const double cpu = CpuSeconds(who);
-    QElapsedTimer timer;
-    timer.start();
-    work();
-    return {timer.nsecsElapsed() / 1e9, CpuSeconds(who) - cpu};
 }
 
 // A whole process, timed from start to exit; its CPU time is its own and its children's.

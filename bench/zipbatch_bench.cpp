@@ -13,7 +13,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
@@ -25,15 +24,6 @@
 
 namespace {
 
-
-Timing Time(int who, const std::function<void()>& work)
-{
-    const double cpu = CpuSeconds(who);
-    QElapsedTimer timer;
-    timer.start();
-    work();
-    return {timer.nsecsElapsed() / 1e9, CpuSeconds(who) - cpu};
-}
 
 void Run(const QString& program, const QStringList& args, const QString& in = {})
 {

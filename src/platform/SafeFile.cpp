@@ -247,11 +247,16 @@ Source::Source(const std::string& path)
     id_ = {st.st_dev, st.st_ino};
 }
 
-std::size_t Source::Read(void* data, std::size_t size)
+namespace {
+
+// Reads until size bytes or the end of the file, whatever a signal interrupts;
+// readOnce(done) reads once at done bytes into the buffer.
+template <typename ReadOnce>
+std::size_t ReadFully(std::size_t size, ReadOnce readOnce)
 {
     std::size_t got = 0;
     while (got < size) {
-        const ssize_t n = ::read(fd_.Get(), static_cast<char*>(data) + got, size - got);
+        const ssize_t n = readOnce(got);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -263,21 +268,18 @@ std::size_t Source::Read(void* data, std::size_t size)
     return got;
 }
 
+}  // namespace
+
+std::size_t Source::Read(void* data, std::size_t size)
+{
+    return ReadFully(size, [&](std::size_t got) { return ::read(fd_.Get(), static_cast<char*>(data) + got, size - got); });
+}
+
 std::size_t Source::ReadAt(void* data, std::size_t size, std::uint64_t offset)
 {
-    std::size_t got = 0;
-    while (got < size) {
-        const ssize_t n = ::pread(fd_.Get(), static_cast<char*>(data) + got, size - got,
-                                  static_cast<off_t>(offset + got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            throw Error(errno);
-        if (n == 0)
-            break;
-        got += static_cast<std::size_t>(n);
-    }
-    return got;
+    return ReadFully(size, [&](std::size_t got) {
+        return ::pread(fd_.Get(), static_cast<char*>(data) + got, size - got, static_cast<off_t>(offset + got));
+    });
 }
 
 NewFile::NewFile(const Folder& folder, const std::string& name)
