@@ -28,11 +28,14 @@ QString DecodePath(const std::string& path)
 
 QString ReadablePath(const QString& path)
 {
+    // Read through a const view: most names hold no lone surrogate, and
+    // those leave the text shared instead of copied.
     QString text = path;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+    const QChar* at = path.constData();
+    for (qsizetype i = 0; i < path.size(); ++i) {
+        if (at[i].isHighSurrogate() && i + 1 < path.size() && at[i + 1].isLowSurrogate())
             ++i;  // a pair is one real character
-        else if (text[i].isSurrogate())
+        else if (at[i].isSurrogate())
             text[i] = QChar::ReplacementCharacter;
     }
     return text;

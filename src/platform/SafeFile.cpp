@@ -1,5 +1,6 @@
 #include "SafeFile.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -301,16 +302,25 @@ NewFile::~NewFile()
     Discard();
 }
 
+namespace {
+std::atomic<bool> namedOnly{false};
+}
+
+void UseNamedTemporaries(bool on)
+{
+    namedOnly = on;
+}
+
 void NewFile::Create()
 {
     // Unnamed: nothing of it outlives the process unless it is committed.
-    int fd = ::openat(folder_.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    int fd = namedOnly ? -1 : ::openat(folder_.Get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
     if (fd >= 0) {
         fd_ = Fd(fd);
         return;
     }
     // File systems without unnamed files say so in one of these ways.
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+    if (!namedOnly && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
         throw Error(errno);
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string candidate = TemporaryName();
@@ -373,10 +383,12 @@ void NewFile::Place()
         const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(modified_), 0}};
         ::futimens(fd_.Get(), times);
     }
-    if (tempName_.empty())
+    if (tempName_.empty()) {
         LinkUnnamed();
-    else
+    } else {
+        SyncBeforeReplacing();
         ReplaceWith(tempName_);
+    }
     tempName_.clear();
     done_ = true;
 }
@@ -389,7 +401,10 @@ void NewFile::LinkUnnamed()
     if (err != EEXIST)
         throw Error(err);
     // A link can't replace a name, so the file is linked under a hidden name
-    // first and renamed over the old one.
+    // first and renamed over the old one. The data reaches the disk before
+    // that hidden name exists, so that a kill leaves it behind only in the
+    // moment between the two calls.
+    SyncBeforeReplacing();
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string candidate = TemporaryName();
         const int linkErr = LinkUnnamedFile(fd_.Get(), folder_.Get(), candidate);
@@ -404,10 +419,14 @@ void NewFile::LinkUnnamed()
     throw Error(EEXIST);
 }
 
-void NewFile::ReplaceWith(const std::string& tempName)
+void NewFile::SyncBeforeReplacing()
 {
     if (ExistingNeedsSync() && ::fdatasync(fd_.Get()) != 0)
         throw Error(errno);
+}
+
+void NewFile::ReplaceWith(const std::string& tempName)
+{
     if (::renameat(folder_.Get(), tempName.c_str(), folder_.Get(), name_.c_str()) != 0)
         throw Error(errno);
 }

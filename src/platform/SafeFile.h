@@ -139,6 +139,10 @@ private:
     FileId id_;
 };
 
+// For tests: every new file is written under a hidden name, as on a file
+// system without unnamed files.
+void UseNamedTemporaries(bool on);
+
 // A file being written. It takes its name by Commit; destroyed uncommitted,
 // it leaves nothing behind and the name keeps what it held.
 class NewFile {
@@ -182,6 +186,7 @@ private:
     void Create();
     void Place();
     void LinkUnnamed();
+    void SyncBeforeReplacing();
     void ReplaceWith(const std::string& tempName);
     bool ExistingNeedsSync();
 

@@ -6,6 +6,7 @@
 #include "Dialogs.h"
 #include "FileInfo.h"
 #include "Pump.h"
+#include "SafeFile.h"
 #include "TestUtil.h"
 #include "ZipArchive.h"
 #include "un_Main.h"
@@ -17,6 +18,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalBlocker>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -134,6 +136,8 @@ protected:
         ASSERT_EQ(testutil::Run(QStringLiteral("cd '%1' && zip -q -X '%2' %3").arg(folder, archive, members)), 0);
     }
 
+    void FillTheDisk();
+
     QTemporaryDir tmp;
     ScriptedDialogs dialogs;
     Tfrm_main w{dialogs};
@@ -201,7 +205,7 @@ TEST_F(SafeWrites, AKilledWriterLeavesNoTemporaryFile)
 // A disk that fills part-way: each writer reports the system's reason once,
 // keeps what the name held and leaves no temporary file; an extraction keeps
 // the members extracted before the one that failed.
-TEST_F(SafeWrites, AFullDiskLeavesOldFilesAndNoTemporary)
+void SafeWrites::FillTheDisk()
 {
     const QString D = At("disk");
     SmallDisk disk(D, 2 << 20);
@@ -241,6 +245,30 @@ TEST_F(SafeWrites, AFullDiskLeavesOldFilesAndNoTemporary)
     EXPECT_TRUE(dialogs.Texts(ShownBox::Message).isEmpty());
     EXPECT_EQ(ReadFile(D + "/list.csv"), QByteArray("earlier list"));
     EXPECT_EQ(Snapshot(D).size(), 2);
+}
+
+TEST_F(SafeWrites, AFullDiskLeavesOldFilesAndNoTemporary)
+{
+    FillTheDisk();
+}
+
+// Where the file system has no unnamed files, the hidden temporary file is
+// private while it is written, and neither a dropped write nor a full disk
+// leaves it behind.
+TEST_F(SafeWrites, ANamedTemporaryIsPrivateAndNeverLeftBehind)
+{
+    safefile::UseNamedTemporaries(true);
+    const auto unnamedAgain = qScopeGuard([] { safefile::UseNamedTemporaries(false); });
+    WriteFile(At("p/old.txt"), "old");
+    {
+        safefile::NewFile file(Enc(At("p/old.txt")));
+        file.Write("new", 3);
+        const QStringList hidden = QDir(At("p")).entryList({".vz*"}, QDir::Files | QDir::Hidden);
+        ASSERT_EQ(hidden.size(), 1);
+        EXPECT_EQ(ModeOf(At("p/") + hidden[0]), mode_t{0600});
+    }
+    EXPECT_EQ(Snapshot(At("p")), (QMap<QString, QByteArray>{{"old.txt", "old"}}));
+    FillTheDisk();
 }
 
 // Links at target paths are replaced, never written through, and a subfolder
@@ -337,15 +365,18 @@ TEST_F(SafeWrites, AReplacedFileIsSyncedBeforeItsNameMoves)
         GTEST_SKIP() << "strace or velmora-cli is missing";
     WriteFile(At("d/a.txt"), Noise(100000, 4));
     QString trace;
-    ASSERT_EQ(testutil::Run(QStringLiteral("strace -f -e trace=fdatasync,fsync,rename,renameat,renameat2 -o '%1' "
+    ASSERT_EQ(testutil::Run(QStringLiteral("strace -f -e trace=fdatasync,fsync,linkat,rename,renameat,renameat2 -o '%1' "
                                            "'%2' encrypt -t '%3' -p pw '%3/a.txt' >/dev/null 2>&1")
                                 .arg(At("trace"), cli, At("d"))),
               0);
     trace = QString::fromUtf8(ReadFile(At("trace")));
     const qsizetype sync = trace.indexOf(QRegularExpression("f(data)?sync\\("));
     const qsizetype rename = trace.indexOf(QRegularExpression("rename(at2?)?\\(.*a\\.txt\""));
+    // The hidden name that is renamed over the old file exists only after the sync.
+    const qsizetype hiddenLink = trace.indexOf(QRegularExpression("linkat\\(.*\"\\.vz[^\"]*\".*\\) = 0"));
     ASSERT_GE(rename, 0) << trace.toStdString();
     EXPECT_TRUE(sync >= 0 && sync < rename) << trace.toStdString();
+    EXPECT_TRUE(sync >= 0 && (hiddenLink < 0 || sync < hiddenLink)) << trace.toStdString();
 }
 
 // Targets that are their own source: the batch's own log is never replaced
