@@ -183,38 +183,51 @@ bool AnsiToUtf8Exact(std::string_view bytes, std::string& utf8, int codePage)
     return conv.ok() && conv.Run(in, left, utf8);
 }
 
-bool IsValidUtf8(std::string_view bytes)
+namespace {
+
+// Walks bytes as UTF-8: valid(cp, sequence) for each well-formed sequence,
+// invalid(byte) for each byte that is part of none. Either may return false
+// to stop the walk, which then returns false.
+template <typename Valid, typename Invalid>
+bool ForEachSequence(std::string_view bytes, Valid valid, Invalid invalid)
 {
     char32_t cp;
     for (std::size_t i = 0; i < bytes.size();) {
         const std::size_t n = SequenceAt(bytes, i, cp);
-        if (n == 0)
+        if (n == 0 ? !invalid(static_cast<unsigned char>(bytes[i])) : !valid(cp, bytes.substr(i, n)))
             return false;
-        i += n;
+        i += n == 0 ? 1 : n;
     }
     return true;
+}
+
+}  // namespace
+
+bool IsValidUtf8(std::string_view bytes)
+{
+    return ForEachSequence(
+        bytes, [](char32_t, std::string_view) { return true; }, [](unsigned char) { return false; });
 }
 
 std::u16string EscapedUtf16(std::string_view bytes)
 {
     std::u16string text;
     text.reserve(bytes.size());
-    char32_t cp;
-    for (std::size_t i = 0; i < bytes.size();) {
-        const std::size_t n = SequenceAt(bytes, i, cp);
-        if (n == 0) {
-            text += static_cast<char16_t>(0xDC00 + static_cast<unsigned char>(bytes[i]));
-            ++i;
-            continue;
-        }
-        if (cp >= 0x10000) {
-            text += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
-            text += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-        } else {
-            text += static_cast<char16_t>(cp);
-        }
-        i += n;
-    }
+    ForEachSequence(
+        bytes,
+        [&](char32_t cp, std::string_view) {
+            if (cp >= 0x10000) {
+                text += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+                text += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+            } else {
+                text += static_cast<char16_t>(cp);
+            }
+            return true;
+        },
+        [&](unsigned char byte) {
+            text += static_cast<char16_t>(0xDC00 + byte);
+            return true;
+        });
     return text;
 }
 
@@ -242,17 +255,16 @@ std::string ReadableUtf8(std::string_view bytes)
 {
     std::string out;
     out.reserve(bytes.size());
-    char32_t cp;
-    for (std::size_t i = 0; i < bytes.size();) {
-        const std::size_t n = SequenceAt(bytes, i, cp);
-        if (n == 0) {
+    ForEachSequence(
+        bytes,
+        [&](char32_t, std::string_view sequence) {
+            out.append(sequence);
+            return true;
+        },
+        [&](unsigned char) {
             out += "\xEF\xBF\xBD";
-            ++i;
-        } else {
-            out.append(bytes.substr(i, n));
-            i += n;
-        }
-    }
+            return true;
+        });
     return out;
 }
 

@@ -26,6 +26,7 @@
 #include <sys/resource.h>
 
 using testutil::Exists;
+using testutil::Noise;
 using testutil::ReadFile;
 using testutil::WriteFile;
 
@@ -79,17 +80,6 @@ void OracleEncryptFile(const QString& path, const QByteArray& plain, const QByte
     for (int shift = 0; shift < 32; shift += 8)
         out.append(char((plain.size() >> shift) & 0xFF));
     WriteFile(path, out);
-}
-
-QByteArray Noise(int size, int seed)
-{
-    QByteArray bytes(size, '\0');
-    quint32 x = 2463534242u + seed;
-    for (char& c : bytes) {
-        x ^= x << 13, x ^= x >> 17, x ^= x << 5;
-        c = char(x);
-    }
-    return bytes;
 }
 
 QByteArray LogOf(const char* label, const QList<QPair<QString, QString>>& lines)

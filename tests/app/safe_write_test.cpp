@@ -32,21 +32,11 @@
 #include <unistd.h>
 
 using testutil::Exists;
+using testutil::Noise;
 using testutil::ReadFile;
 using testutil::WriteFile;
 
 namespace {
-
-QByteArray Noise(int size, quint32 seed)
-{
-    QByteArray bytes(size, '\0');
-    quint32 x = 2463534242u + seed;
-    for (char& c : bytes) {
-        x ^= x << 13, x ^= x >> 17, x ^= x << 5;
-        c = char(x);
-    }
-    return bytes;
-}
 
 std::string Enc(const QString& path)
 {

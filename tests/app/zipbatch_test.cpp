@@ -23,6 +23,7 @@
 #include <vector>
 
 using testutil::Exists;
+using testutil::Noise;
 using testutil::ReadFile;
 
 namespace {
@@ -91,16 +92,6 @@ QMap<QString, QByteArray> Tree(const QString& folder)
     for (const QString& rel : testutil::RelativeFiles(folder))
         tree[rel] = ReadFile(folder + QLatin1Char('/') + rel);
     return tree;
-}
-
-QByteArray Noise(int size, unsigned seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i) {
-        seed = seed * 1103515245u + 12345u;
-        bytes[i] = static_cast<char>(seed >> 16);
-    }
-    return bytes;
 }
 
 class ZipBatch : public ::testing::Test {

@@ -17,6 +17,17 @@ void WriteFile(const QString& path, const QByteArray& bytes)
         throw std::runtime_error("cannot write " + path.toStdString());
 }
 
+QByteArray Noise(int size, quint32 seed)
+{
+    QByteArray bytes(size, '\0');
+    quint32 x = 2463534242u + seed;
+    for (char& c : bytes) {
+        x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+        c = char(x);
+    }
+    return bytes;
+}
+
 QByteArray ReadFile(const QString& path)
 {
     QFile file(path);

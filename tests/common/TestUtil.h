@@ -24,5 +24,7 @@ QStringList RelativeFiles(const QString& folder);
 // Runs a shell command; returns its exit code, its output in *output.
 int Run(const QString& command, QString* output = nullptr);
 bool HaveTool(const QString& name);
+// size bytes that look random (xorshift), the same for the same seed.
+QByteArray Noise(int size, quint32 seed);
 
 }  // namespace testutil

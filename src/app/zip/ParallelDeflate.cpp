@@ -127,22 +127,31 @@ private:
 // as stored blocks inside the deflate stream. A chunk qualifies only when its
 // bytes are near-uniform and hardly any 8-byte string repeats within the
 // deflate window, so compressible data is never stored.
-bool LooksIncompressible(const std::vector<unsigned char>& in)
+// Bits per byte of the byte histogram of in[0, size).
+double Entropy(const std::vector<unsigned char>& in, std::size_t size)
 {
-    if (in.size() < 16 * 1024)
-        return false;
     std::array<std::uint32_t, 256> counts{};
-    for (unsigned char b : in)
-        ++counts[b];
+    for (std::size_t i = 0; i < size; ++i)
+        ++counts[in[i]];
     double entropy = 0;
-    const double n = static_cast<double>(in.size());
+    const double n = static_cast<double>(size);
     for (std::uint32_t c : counts) {
         if (c != 0) {
             const double p = c / n;
             entropy -= p * std::log2(p);
         }
     }
-    if (entropy < 7.99)
+    return entropy;
+}
+
+bool LooksIncompressible(const std::vector<unsigned char>& in)
+{
+    if (in.size() < 16 * 1024)
+        return false;
+    // Text and most other compressible data show it in their first 4 KiB,
+    // whose estimate for random bytes stays near 7.95; the whole chunk is
+    // counted only when that start looks random.
+    if (Entropy(in, 4096) < 7.5 || Entropy(in, in.size()) < 7.99)
         return false;
     // Stale entries from an earlier chunk only lead to comparisons of this
     // chunk's own bytes, so the table needs no clearing.
