@@ -4,7 +4,9 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <mutex>
 #include <unistd.h>
+#include <vector>
 
 #include "ZipArchive.h"
 #include "ZipFormat.h"
@@ -23,30 +25,46 @@ namespace {
     throw ZipError(std::string("不是可读取的 ZIP 压缩文件：") + what + "超出了文件末尾");
 }
 
-void ReadExactFromFile(int fd, std::uint64_t offset, void* buf, std::size_t len, const char* what)
+// Reads up to len bytes at offset, fewer only at the end of the file.
+std::size_t ReadFromFile(int fd, std::uint64_t offset, void* buf, std::size_t len)
 {
     auto* out = static_cast<char*>(buf);
-    while (len > 0) {
-        const ssize_t n = ::pread(fd, out, len, static_cast<off_t>(offset));
+    std::size_t got = 0;
+    while (got < len) {
+        const ssize_t n = ::pread(fd, out + got, len - got, static_cast<off_t>(offset + got));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
             throw ZipError(std::string("无法读取压缩文件：") + ErrnoText(errno));
         if (n == 0)
-            PastTheEnd(what);
-        out += n;
-        len -= static_cast<std::size_t>(n);
-        offset += static_cast<std::uint64_t>(n);
+            break;
+        got += static_cast<std::size_t>(n);
     }
+    return got;
 }
 
+constexpr std::size_t kWindow = 256 * 1024;
+
 }  // namespace
+
+struct Source::Window {
+    std::mutex mutex;
+    std::vector<unsigned char> bytes = std::vector<unsigned char>(kWindow);
+    std::uint64_t start = 0;
+    std::size_t length = 0;
+};
+
+Source::Source() = default;
+Source::~Source() = default;
+Source::Source(Source&&) noexcept = default;
+Source& Source::operator=(Source&&) noexcept = default;
 
 void Source::OpenFile(Fd fd, std::uint64_t size)
 {
     Reset();
     fd_ = std::move(fd);
     size_ = size;
+    window_ = std::make_unique<Window>();
 }
 
 void Source::OpenMemory(const void* data, std::size_t size)
@@ -60,6 +78,7 @@ void Source::OpenMemory(const void* data, std::size_t size)
 void Source::Reset()
 {
     fd_.Reset();
+    window_.reset();
     data_ = nullptr;
     memory_ = false;
     size_ = 0;
@@ -68,7 +87,22 @@ void Source::Reset()
 void Source::ReadExact(std::uint64_t offset, void* buf, std::size_t len, const char* what) const
 {
     if (!memory_) {
-        ReadExactFromFile(fd_.Get(), offset, buf, len, what);
+        if (len >= kWindow / 2) {
+            if (ReadFromFile(fd_.Get(), offset, buf, len) < len)
+                PastTheEnd(what);
+            return;
+        }
+        std::lock_guard<std::mutex> lock(window_->mutex);
+        Window& w = *window_;
+        if (offset < w.start || offset - w.start > w.length || len > w.length - (offset - w.start)) {
+            w.start = offset;
+            w.length = 0;  // nothing stays valid if the read fails
+            w.length = ReadFromFile(fd_.Get(), offset, w.bytes.data(), kWindow);
+        }
+        if (offset - w.start > w.length || len > w.length - (offset - w.start))
+            PastTheEnd(what);
+        if (len > 0)
+            std::memcpy(buf, w.bytes.data() + (offset - w.start), len);
         return;
     }
     if (offset > size_ || len > size_ - offset)

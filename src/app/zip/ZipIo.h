@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "SafeFile.h"
@@ -18,16 +19,24 @@ std::string ErrnoText(int err);
 // memory that the caller keeps alive and unchanged while the source is used.
 class Source {
 public:
+    Source();
+    ~Source();
+    Source(Source&&) noexcept;
+    Source& operator=(Source&&) noexcept;
     void OpenFile(Fd fd, std::uint64_t size);
     void OpenMemory(const void* data, std::size_t size);
     void Reset();
     bool Valid() const { return fd_.Valid() || memory_; }
     std::uint64_t Size() const { return size_; }
     // Reads exactly len bytes at offset, else throws ZipError with "what".
+    // Small reads of a file are served from a window read ahead of them, so
+    // that the headers and data of many small members cost one read.
     void ReadExact(std::uint64_t offset, void* buf, std::size_t len, const char* what) const;
 
 private:
+    struct Window;
     Fd fd_;
+    std::unique_ptr<Window> window_;
     const unsigned char* data_ = nullptr;
     bool memory_ = false;
     std::uint64_t size_ = 0;
