@@ -45,30 +45,73 @@ std::u16string UpperKey(const std::u16string& text)
     return key;
 }
 
+bool IsAscii(const std::string& name)
+{
+    return std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// A name's sort key as UpperKey gives it. Most names are ASCII: theirs is
+// the uppercased bytes, made without decoding and short enough to need no
+// allocation.
 struct Sortable {
-    Entry entry;
-    std::u16string text;
-    std::u16string key;
+    std::string ascii;   // the key of an ASCII name
+    std::u16string wide;  // the key of any other name
+    bool isAscii;
 };
 
+Sortable KeyOf(const std::string& name)
+{
+    Sortable item{{}, {}, IsAscii(name)};
+    if (!item.isAscii) {
+        item.wide = UpperKey(codepage::EscapedUtf16(name));
+        return item;
+    }
+    item.ascii = name;
+    for (char& c : item.ascii)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return item;
+}
+
+// Compares two keys in UTF-16 code units: <0, 0 or >0.
+int CompareKeys(const Sortable& a, const Sortable& b)
+{
+    if (a.isAscii && b.isAscii)
+        return a.ascii.compare(b.ascii);
+    const auto unit = [](const Sortable& s, std::size_t i) -> char16_t {
+        return s.isAscii ? static_cast<char16_t>(s.ascii[i]) : s.wide[i];
+    };
+    const std::size_t na = a.isAscii ? a.ascii.size() : a.wide.size();
+    const std::size_t nb = b.isAscii ? b.ascii.size() : b.wide.size();
+    for (std::size_t i = 0; i < na && i < nb; ++i)
+        if (unit(a, i) != unit(b, i))
+            return unit(a, i) < unit(b, i) ? -1 : 1;
+    return na < nb ? -1 : na > nb ? 1 : 0;
+}
+
 // Case-insensitive ordinal order; the exact text breaks ties so the result
-// is deterministic (and two names never share a text).
+// is deterministic (and two names never share a text). Ties are rare, so the
+// texts are only decoded for them.
 void SortByName(std::vector<Entry>& entries)
 {
-    std::vector<Sortable> items;
-    items.reserve(entries.size());
-    for (Entry& e : entries) {
-        std::u16string text = codepage::EscapedUtf16(e.name);
-        std::u16string key = UpperKey(text);
-        items.push_back({std::move(e), std::move(text), std::move(key)});
-    }
-    std::sort(items.begin(), items.end(), [](const Sortable& a, const Sortable& b) {
-        if (a.key != b.key)
-            return a.key < b.key;
-        return a.text < b.text;
+    std::vector<Sortable> keys;
+    keys.reserve(entries.size());
+    for (const Entry& e : entries)
+        keys.push_back(KeyOf(e.name));
+    // The order is found on indices, which move cheaply.
+    std::vector<std::size_t> order(entries.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        if (const int c = CompareKeys(keys[a], keys[b]); c != 0)
+            return c < 0;
+        return codepage::EscapedUtf16(entries[a].name) < codepage::EscapedUtf16(entries[b].name);
     });
-    for (std::size_t i = 0; i < items.size(); ++i)
-        entries[i] = std::move(items[i].entry);
+    std::vector<Entry> sorted;
+    sorted.reserve(entries.size());
+    for (const std::size_t i : order)
+        sorted.push_back(std::move(entries[i]));
+    entries = std::move(sorted);
 }
 
 struct FolderId {
@@ -143,9 +186,10 @@ const char* OpenPath(const std::string& folder)
 // own ones in the same order, which is the order of the flat file list.
 struct Collector {
     std::vector<std::string>* folders = nullptr;
-    std::vector<std::string>* files = nullptr;
+    const std::function<void(const std::string&)>* onFile = nullptr;
     std::vector<FolderId> onPath;
     std::function<bool()> cancelled;
+    std::string filePath;  // reused for every file
 
     void Visit(const std::string& folder, DIR* dir)
     {
@@ -156,17 +200,26 @@ struct Collector {
         struct stat self{};
         onPath.push_back(fstat(dirfd(dir), &self) == 0 ? FolderId{self.st_dev, self.st_ino} : FolderId{0, 0});
         const std::vector<Entry> entries = ReadEntries(dir);
-        if (files)
-            for (const Entry& e : entries)
-                if (!e.isFolder)
-                    files->push_back(Join(folder, e.name));
+        if (onFile) {
+            filePath = folder;
+            if (filePath.empty() || filePath.back() != '/')
+                filePath += '/';
+            const std::size_t folderLength = filePath.size();
+            for (const Entry& e : entries) {
+                if (e.isFolder)
+                    continue;
+                filePath.resize(folderLength);
+                filePath += e.name;
+                (*onFile)(filePath);
+            }
+        }
         for (const Entry& e : entries) {
             if (!e.isFolder)
                 continue;
             std::string path = Join(folder, e.name);
             if (folders)
                 folders->push_back(path);
-            if (files)
+            if (onFile)
                 CheckPathText(path);  // a folder whose files can't be listed any more by its path
             DIR* sub = OpenSubFolder(path);
             if (!sub)
@@ -260,13 +313,18 @@ std::vector<std::string> SubFolderWalk(const std::string& folder, const std::fun
     return out;
 }
 
+void ForEachFile(const std::string& folder, const std::function<void(const std::string&)>& onFile)
+{
+    Collector collector;
+    collector.onFile = &onFile;
+    if (DIR* dir = OpenTop(folder))
+        collector.Visit(folder, dir);
+}
+
 std::vector<std::string> AllFiles(const std::string& folder)
 {
     std::vector<std::string> files;
-    Collector collector;
-    collector.files = &files;
-    if (DIR* dir = OpenTop(folder))
-        collector.Visit(folder, dir);
+    ForEachFile(folder, [&files](const std::string& path) { files.push_back(path); });
     return files;
 }
 

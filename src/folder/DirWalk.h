@@ -58,5 +58,8 @@ std::vector<std::string> SubFolderWalk(const std::string& folder, const std::fun
 // Every file of the tree: the folder's own files, then each subfolder's in
 // walk order. Throws PathError for a bad folder text before anything is added.
 std::vector<std::string> AllFiles(const std::string& folder);
+// The same paths, each handed to onFile as it is found (the text is only
+// valid during the call).
+void ForEachFile(const std::string& folder, const std::function<void(const std::string&)>& onFile);
 
 }  // namespace dirwalk

@@ -7,6 +7,8 @@
 
 #include <QFile>
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 
 std::string EncodePath(const QString& path)
 {
@@ -17,10 +19,28 @@ std::string EncodePath(const QString& path)
     return bytes;
 }
 
+namespace {
+
+bool IsAscii(const std::string& text)
+{
+    // Eight bytes at a time: paths are long and almost always ASCII.
+    std::size_t i = 0;
+    std::uint64_t high = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + i, 8);
+        high |= word;
+    }
+    for (; i < text.size(); ++i)
+        high |= static_cast<unsigned char>(text[i]);
+    return (high & 0x8080808080808080ull) == 0;
+}
+
+}  // namespace
+
 QString DecodePath(const std::string& path)
 {
-    const bool ascii = std::all_of(path.begin(), path.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    if (ascii)
+    if (IsAscii(path))
         return QString::fromLatin1(path.data(), static_cast<qsizetype>(path.size()));
     const std::u16string text = codepage::EscapedUtf16(path);
     return QString(reinterpret_cast<const QChar*>(text.data()), static_cast<qsizetype>(text.size()));
@@ -108,5 +128,7 @@ QStringList DecodePaths(const std::vector<std::string>& paths)
 
 QStringList GetAllFiles(const QString& folder)
 {
-    return DecodePaths(dirwalk::AllFiles(EncodePath(folder)));
+    QStringList files;
+    dirwalk::ForEachFile(EncodePath(folder), [&files](const std::string& path) { files.append(DecodePath(path)); });
+    return files;
 }
