@@ -104,33 +104,37 @@ mode_t MaskedMode(mode_t stored)
     return stored & 0777 & ~Umask();
 }
 
-void WriteAll(int fd, const void* data, std::size_t size)
+namespace {
+
+// Writes until all size bytes are out, whatever a signal interrupts;
+// writeOnce(done) writes once from done bytes into the data. A write that
+// takes nothing means the disk is full.
+template <typename WriteOnce>
+void WriteFully(std::size_t size, WriteOnce writeOnce)
 {
-    const auto* in = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, in, size);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = writeOnce(done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             throw Error(n < 0 ? errno : ENOSPC);
-        in += n;
-        size -= static_cast<std::size_t>(n);
+        done += static_cast<std::size_t>(n);
     }
+}
+
+}  // namespace
+
+void WriteAll(int fd, const void* data, std::size_t size)
+{
+    WriteFully(size, [&](std::size_t done) { return ::write(fd, static_cast<const char*>(data) + done, size - done); });
 }
 
 void WriteAllAt(int fd, const void* data, std::size_t size, std::uint64_t offset)
 {
-    const auto* in = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, in, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            throw Error(n < 0 ? errno : ENOSPC);
-        in += n;
-        size -= static_cast<std::size_t>(n);
-        offset += static_cast<std::uint64_t>(n);
-    }
+    WriteFully(size, [&](std::size_t done) {
+        return ::pwrite(fd, static_cast<const char*>(data) + done, size - done, static_cast<off_t>(offset + done));
+    });
 }
 
 std::string FolderOf(const std::string& path)
@@ -276,11 +280,16 @@ std::size_t Source::Read(void* data, std::size_t size)
     return ReadFully(size, [&](std::size_t got) { return ::read(fd_.Get(), static_cast<char*>(data) + got, size - got); });
 }
 
-std::size_t Source::ReadAt(void* data, std::size_t size, std::uint64_t offset)
+std::size_t ReadAllAt(int fd, void* data, std::size_t size, std::uint64_t offset)
 {
     return ReadFully(size, [&](std::size_t got) {
-        return ::pread(fd_.Get(), static_cast<char*>(data) + got, size - got, static_cast<off_t>(offset + got));
+        return ::pread(fd, static_cast<char*>(data) + got, size - got, static_cast<off_t>(offset + got));
     });
+}
+
+std::size_t Source::ReadAt(void* data, std::size_t size, std::uint64_t offset)
+{
+    return ReadAllAt(fd_.Get(), data, size, offset);
 }
 
 NewFile::NewFile(const Folder& folder, const std::string& name)

@@ -81,6 +81,8 @@ mode_t MaskedMode(mode_t stored);
 // Writes all bytes at the descriptor's position, or at offset; throws Error.
 void WriteAll(int fd, const void* data, std::size_t size);
 void WriteAllAt(int fd, const void* data, std::size_t size, std::uint64_t offset);
+// Reads size bytes at offset, fewer only at the end of the file; throws Error.
+std::size_t ReadAllAt(int fd, void* data, std::size_t size, std::uint64_t offset);
 
 // The folder part of a path ("." for a bare name, "/" for the root) and the last part.
 std::string FolderOf(const std::string& path);

@@ -28,19 +28,11 @@ namespace {
 // Reads up to len bytes at offset, fewer only at the end of the file.
 std::size_t ReadFromFile(int fd, std::uint64_t offset, void* buf, std::size_t len)
 {
-    auto* out = static_cast<char*>(buf);
-    std::size_t got = 0;
-    while (got < len) {
-        const ssize_t n = ::pread(fd, out + got, len - got, static_cast<off_t>(offset + got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            throw ZipError(std::string("无法读取压缩文件：") + ErrnoText(errno));
-        if (n == 0)
-            break;
-        got += static_cast<std::size_t>(n);
+    try {
+        return safefile::ReadAllAt(fd, buf, len, offset);
+    } catch (const safefile::Error& e) {
+        throw ZipError(std::string("无法读取压缩文件：") + e.what());
     }
-    return got;
 }
 
 constexpr std::size_t kWindow = 256 * 1024;
