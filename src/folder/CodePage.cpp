@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <iconv.h>
 
@@ -202,6 +203,20 @@ bool ForEachSequence(std::string_view bytes, Valid valid, Invalid invalid)
 }
 
 }  // namespace
+
+bool IsAscii(std::string_view bytes)
+{
+    std::size_t i = 0;
+    std::uint64_t high = 0;
+    for (; i + 8 <= bytes.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes.data() + i, 8);
+        high |= word;
+    }
+    for (; i < bytes.size(); ++i)
+        high |= static_cast<unsigned char>(bytes[i]);
+    return (high & 0x8080808080808080ull) == 0;
+}
 
 bool IsValidUtf8(std::string_view bytes)
 {

@@ -21,6 +21,9 @@ std::string AnsiToUtf8(std::string_view bytes, int codePage = AnsiCodePage());
 bool AnsiToUtf8Exact(std::string_view bytes, std::string& utf8, int codePage = AnsiCodePage());
 
 bool IsValidUtf8(std::string_view bytes);
+// Whether every byte is below 0x80 (checked eight bytes at a time: paths are
+// long and almost always ASCII).
+bool IsAscii(std::string_view bytes);
 
 // File names are bytes; the window shows text. Valid UTF-8 decodes as usual
 // and every byte that is not part of a valid sequence becomes the lone

@@ -45,11 +45,6 @@ std::u16string UpperKey(const std::u16string& text)
     return key;
 }
 
-bool IsAscii(const std::string& name)
-{
-    return std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
 // A name's sort key as UpperKey gives it. Most names are ASCII: theirs is
 // the uppercased bytes, made without decoding and short enough to need no
 // allocation.
@@ -61,7 +56,7 @@ struct Sortable {
 
 Sortable KeyOf(const std::string& name)
 {
-    Sortable item{{}, {}, IsAscii(name)};
+    Sortable item{{}, {}, codepage::IsAscii(name)};
     if (!item.isAscii) {
         item.wide = UpperKey(codepage::EscapedUtf16(name));
         return item;

@@ -6,9 +6,6 @@
 #include "DirWalk.h"
 
 #include <QFile>
-#include <algorithm>
-#include <cstdint>
-#include <cstring>
 
 std::string EncodePath(const QString& path)
 {
@@ -19,28 +16,9 @@ std::string EncodePath(const QString& path)
     return bytes;
 }
 
-namespace {
-
-bool IsAscii(const std::string& text)
-{
-    // Eight bytes at a time: paths are long and almost always ASCII.
-    std::size_t i = 0;
-    std::uint64_t high = 0;
-    for (; i + 8 <= text.size(); i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, text.data() + i, 8);
-        high |= word;
-    }
-    for (; i < text.size(); ++i)
-        high |= static_cast<unsigned char>(text[i]);
-    return (high & 0x8080808080808080ull) == 0;
-}
-
-}  // namespace
-
 QString DecodePath(const std::string& path)
 {
-    if (IsAscii(path))
+    if (codepage::IsAscii(path))
         return QString::fromLatin1(path.data(), static_cast<qsizetype>(path.size()));
     const std::u16string text = codepage::EscapedUtf16(path);
     return QString(reinterpret_cast<const QChar*>(text.data()), static_cast<qsizetype>(text.size()));
