@@ -100,6 +100,17 @@ protected:
         }
     }
     QString PipeBox() const { return SpecialFilesText({Q(D + "/pipe")}); }
+    // Decrypts with the window's button into root/P and expects every
+    // original back under its own name.
+    void ExpectDecryptedBackBy(QPushButton* button)
+    {
+        w.edt_Password_2->setText(QStringLiteral("pw"));
+        dialogs.folderAnswers.push_back(Q(root + "/P"));
+        button->click();
+        auto back = Files(root + "/P");
+        back.erase("note.txt");
+        EXPECT_EQ(back, kFiles);
+    }
 
     QTemporaryDir tmp;
     ScriptedDialogs dialogs;
@@ -120,12 +131,7 @@ TEST_F(OddFiles, EncryptInPlaceAndDecryptTreeTakeEachFileOnce)
     EXPECT_TRUE(errors[0].contains(Q(D + "/pipe") + QStringLiteral("（原因：") + SpecialFileReason()));
 
     SetText(w.edt_Folder_2, Q(D));
-    w.edt_Password_2->setText(QStringLiteral("pw"));
-    dialogs.folderAnswers.push_back(Q(root + "/P"));
-    w.btn_DECrypt_ALl->click();
-    auto back = Files(root + "/P");
-    back.erase("note.txt");
-    EXPECT_EQ(back, kFiles);
+    ExpectDecryptedBackBy(w.btn_DECrypt_ALl);
 }
 
 TEST_F(OddFiles, EncryptAndDecryptSelectedFindEachFileByItsBytes)
@@ -148,12 +154,7 @@ TEST_F(OddFiles, EncryptAndDecryptSelectedFindEachFileByItsBytes)
     for (const auto& [name, content] : kFiles)
         encrypted << Q(root + "/E/" + name);
     Fill(w.Lst_FIles_2, encrypted);
-    w.edt_Password_2->setText(QStringLiteral("pw"));
-    dialogs.folderAnswers.push_back(Q(root + "/P"));
-    w.btn_DECryptSelected->click();
-    auto back = Files(root + "/P");
-    back.erase("note.txt");
-    EXPECT_EQ(back, kFiles);
+    ExpectDecryptedBackBy(w.btn_DECryptSelected);
 }
 
 TEST_F(OddFiles, CompressAndExtractKeepEveryNameAndLeaveFifosOut)
