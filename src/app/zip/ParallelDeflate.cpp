@@ -245,8 +245,8 @@ struct Pending {
 class Pipeline {
 public:
     Pipeline(zipwrite::Writer& writer, const std::vector<Job>& jobs, ZipMethod method,
-             const zipwrite::Progress& progress)
-        : writer_(writer), jobs_(jobs), method_(method), progress_(progress),
+             const zipwrite::Progress& progress, const zipwrite::Admit& admit)
+        : writer_(writer), jobs_(jobs), method_(method), progress_(progress), admit_(admit),
           maxChunks_(2 * zippool::Pool::Instance().Size() + 2)
     {
     }
@@ -282,12 +282,16 @@ private:
     bool Produce()
     {
         try {
-            if (!reading_ || reading_->eof) {
+            while (!reading_ || reading_->eof) {
                 if (nextJob_ == jobs_.size())
                     return false;
                 const Job& job = jobs_[nextJob_++];
                 reading_ = std::make_shared<Member>();
-                reading_->source = zipwrite::OpenSource(job.sourcePath);
+                reading_->source = zipwrite::OpenSource(job.sourcePath, admit_);
+                if (!reading_->source.fd.Valid()) {
+                    reading_.reset();  // turned down: no member
+                    continue;
+                }
                 reading_->name = job.memberName.empty() ? zipio::BareName(job.sourcePath) : job.memberName;
                 readingFirst_ = true;
             }
@@ -395,6 +399,7 @@ private:
 
     zipwrite::Writer& writer_;
     const std::vector<Job>& jobs_;
+    const zipwrite::Admit& admit_;
     ZipMethod method_;
     const zipwrite::Progress& progress_;
     const std::size_t maxChunks_;
@@ -410,9 +415,9 @@ private:
 }  // namespace
 
 void CompressMany(zipwrite::Writer& writer, const std::vector<Job>& jobs, ZipMethod method,
-                  const zipwrite::Progress& progress)
+                  const zipwrite::Progress& progress, const zipwrite::Admit& admit)
 {
-    Pipeline pipeline(writer, jobs, method, progress);
+    Pipeline pipeline(writer, jobs, method, progress, admit);
     pipeline.Run();
 }
 

@@ -21,7 +21,8 @@ struct Job {
 
 // Adds one member per job, in order. A failure undoes the member it was
 // writing and is thrown; the members before it stay in the archive.
+// A file that admit turns down (see zipwrite::OpenSource) is left out.
 void CompressMany(zipwrite::Writer& writer, const std::vector<Job>& jobs, ZipMethod method,
-                  const zipwrite::Progress& progress);
+                  const zipwrite::Progress& progress, const zipwrite::Admit& admit = {});
 
 }  // namespace paralleldeflate

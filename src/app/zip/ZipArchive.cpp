@@ -134,19 +134,22 @@ void ZipArchive::ZipDirectoryContents(const std::string& archivePath, const std:
     std::vector<paralleldeflate::Job> jobs;
     jobs.reserve(files.size());
     for (const std::string& file : files) {
-        struct stat st{};
-        const bool found = ::stat(file.c_str(), &st) == 0;
-        if (archiveExists && found && st.st_dev == self.st_dev && st.st_ino == self.st_ino)
-            continue;
-        if (found && !S_ISREG(st.st_mode)) {
-            if (special)
-                special->push_back(file);
-            continue;
-        }
         const std::string name = file.compare(0, prefix.size(), prefix) == 0 ? file.substr(prefix.size()) : file;
         jobs.push_back({file, name});
     }
-    paralleldeflate::CompressMany(archive.impl_->writer, jobs, method, archive.impl_->Report(&archive));
+    // Looked at as each file is opened, while the files before it are being
+    // compressed, rather than all of them before the first is read.
+    const zipwrite::Admit admit = [&](const std::string& file, const struct stat& st) {
+        if (archiveExists && st.st_dev == self.st_dev && st.st_ino == self.st_ino)
+            return false;
+        if (!S_ISREG(st.st_mode)) {
+            if (special)
+                special->push_back(file);
+            return false;
+        }
+        return true;
+    };
+    paralleldeflate::CompressMany(archive.impl_->writer, jobs, method, archive.impl_->Report(&archive), admit);
     archive.Close();
 }
 

@@ -41,7 +41,7 @@ void CheckRegular(const std::string& path, const struct stat& st)
 
 }  // namespace
 
-Source OpenSource(const std::string& path)
+Source OpenSource(const std::string& path, const Admit& admit)
 {
     Source s;
     s.path = path;
@@ -49,8 +49,11 @@ Source OpenSource(const std::string& path)
     // writer forever, and opening a device may act on it. Non-blocking open
     // and the second look cover a file swapped for one in between.
     struct stat st{};
-    if (::stat(path.c_str(), &st) == 0)
+    if (::stat(path.c_str(), &st) == 0) {
+        if (admit && !admit(path, st))
+            return s;
         CheckRegular(path, st);
+    }
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         throw ZipError("无法打开" + path + "：" + zipio::ErrnoText(errno));

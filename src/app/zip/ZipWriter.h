@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "ZipArchive.h"
 #include "ZipIo.h"
 
@@ -25,7 +27,13 @@ struct Source {
     std::int64_t modified = 0;
     std::uint32_t mode = 0;
 };
-Source OpenSource(const std::string& path);
+// Decides, from what stat says of a file before it is opened, whether it is
+// taken at all.
+using Admit = std::function<bool(const std::string& path, const struct stat& st)>;
+// Opens a file to be added; throws ZipError for a folder, a special file or
+// one that can't be opened. When admit is given and turns a file down, it
+// isn't opened and the result's fd stays closed.
+Source OpenSource(const std::string& path, const Admit& admit = {});
 
 class Writer {
 public:
