@@ -34,7 +34,7 @@ constexpr int kLevel = 5;
 // than zlib's level 6 at under half the work. Its level 4 is a fifth less work
 // again for about 2 % more output; taken for the larger members, where most of
 // a tree's bytes and time are, it keeps a source tree's archive within half a
-// percent of zip's level 6 and its compression about a tenth faster. The small
+// percent of zip's level 6 and its compression some 8 % faster. The small
 // files keep level 5, as they cost more per byte and gain less.
 constexpr int kWholeLevel = 5;
 constexpr int kLargeWholeLevel = 4;
