@@ -6,36 +6,14 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-enum class ZipMode { Read, Write };
-enum class ZipMethod : std::uint16_t { Stored = 0, Deflate = 8 };
-
-class ZipError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-struct ZipHeader {
-    std::uint64_t UncompressedSize = 0;
-    std::uint64_t CompressedSize = 0;
-    std::uint32_t Crc32 = 0;
-    std::uint16_t Method = 0;
-    std::uint16_t Flags = 0;
-    std::uint16_t DosTime = 0;
-    std::uint16_t DosDate = 0;
-    std::string Name;  // UTF-8
-};
+#include "ZipFormat.h"
 
 class ZipArchive;
 using ZipProgress = std::function<void(ZipArchive* Sender, const std::string& FileName, const ZipHeader& Header,
                                        std::int64_t Position)>;
-
-// Receives one member inflated into memory, with its relative path ("/" separated).
-using ZipMemberSink =
-    std::function<void(const ZipHeader& Header, const std::string& RelativePath, std::string&& Data)>;
 
 class ZipArchive {
 public:

@@ -1,13 +1,38 @@
 #pragma once
-// Record layouts of the ZIP container, little-endian field access and the
-// checked arithmetic every offset and size goes through.
+// The shared types and record layouts of the ZIP container, little-endian
+// field access and the checked arithmetic every offset and size goes through.
+// The reader, the writer and the archive all start from here.
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
-#include "ZipArchive.h"
+// The types the reader, the writer and the archive share.
+enum class ZipMode { Read, Write };
+enum class ZipMethod : std::uint16_t { Stored = 0, Deflate = 8 };
+
+class ZipError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct ZipHeader {
+    std::uint64_t UncompressedSize = 0;
+    std::uint64_t CompressedSize = 0;
+    std::uint32_t Crc32 = 0;
+    std::uint16_t Method = 0;
+    std::uint16_t Flags = 0;
+    std::uint16_t DosTime = 0;
+    std::uint16_t DosDate = 0;
+    std::string Name;  // UTF-8
+};
+
+// Receives one member inflated into memory, with its relative path ("/" separated).
+using ZipMemberSink =
+    std::function<void(const ZipHeader& Header, const std::string& RelativePath, std::string&& Data)>;
 
 namespace zipfmt {
 

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "ZipArchive.h"
 #include "ZipReader.h"
 
 namespace zipextract {

@@ -8,7 +8,6 @@
 #include <unistd.h>
 #include <vector>
 
-#include "ZipArchive.h"
 #include "ZipFormat.h"
 
 namespace zipio {

@@ -12,7 +12,7 @@
 
 #include <sys/stat.h>
 
-#include "ZipArchive.h"
+#include "ZipFormat.h"
 #include "ZipIo.h"
 
 namespace zipwrite {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "ZipArchive.h"
+#include "ZipFormat.h"
 #include "ZipIo.h"
 
 namespace zipread {
