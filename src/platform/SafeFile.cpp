@@ -185,6 +185,14 @@ Folder Folder::Open(const std::string& path)
     return folder;
 }
 
+Folder Folder::Adopt(Fd fd, const std::string& path)
+{
+    Folder folder;
+    folder.fd_ = std::make_shared<Fd>(std::move(fd));
+    folder.path_ = path;
+    return folder;
+}
+
 Folder Folder::Sub(const std::string& rel, bool create) const
 {
     Folder folder = *this;
@@ -250,6 +258,12 @@ Source::Source(const std::string& path)
     size_ = static_cast<std::uint64_t>(st.st_size);
     mode_ = st.st_mode & 07777;
     id_ = {st.st_dev, st.st_ino};
+}
+
+Source::Source(Fd fd, const struct stat& st)
+    : fd_(std::move(fd)), size_(static_cast<std::uint64_t>(st.st_size)), mode_(st.st_mode & 07777),
+      id_{st.st_dev, st.st_ino}
+{
 }
 
 namespace {

@@ -15,6 +15,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace safefile {
@@ -99,6 +100,8 @@ public:
     Folder() = default;
     // Opens a folder the user named; links anywhere in its path are followed.
     static Folder Open(const std::string& path);
+    // A folder already open; path names it in messages.
+    static Folder Adopt(Fd fd, const std::string& path);
     // The folder rel ("a/b", "" for this one) below this one, made where
     // missing when create is set, each part opened without following links.
     Folder Sub(const std::string& rel, bool create) const;
@@ -126,6 +129,8 @@ FileId IdOf(int fd);
 class Source {
 public:
     explicit Source(const std::string& path);
+    // A regular file already open for reading, with what fstat said of it.
+    Source(Fd fd, const struct stat& st);
     int Get() const { return fd_.Get(); }
     std::uint64_t Size() const { return size_; }
     mode_t Mode() const { return mode_; }
