@@ -7,27 +7,25 @@
 #include <memory>
 #include <cstring>
 #include <fcntl.h>
-#include <libdeflate.h>
 #include <filesystem>
 #include <map>
 #include <string_view>
 #include <unordered_map>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include "DirWalk.h"
 #include "WorkerPool.h"
 #include "ZipCrc.h"
 #include "ZipFormat.h"
 #include "ZipIo.h"
+#include "ZipMember.h"
 
 namespace zipextract {
 namespace {
 
 using zipio::Fd;
 
-constexpr std::size_t kInChunk = 256 * 1024;
 constexpr std::size_t kOutChunk = 1024 * 1024;
 // The longest path and name part the walk can use afterwards.
 constexpr std::size_t kMaxPath = 4096;
@@ -37,139 +35,6 @@ constexpr std::size_t kMaxPart = 255;
 {
     throw ZipError("不安全的成员名" + name + "：" + why);
 }
-
-// A deflated member whose declared size is at most this is inflated by
-// libdeflate in one call, more than twice as fast as a zlib stream; progress
-// is reported once per output chunk anyway.
-constexpr std::uint64_t kWholeMember = kOutChunk;
-
-// Inflates or copies one member's data into sink, checking that it yields
-// exactly the declared size and CRC-32. Never hands sink more bytes than declared.
-class MemberDecoder {
-public:
-    MemberDecoder() : in_(kInChunk), out_(kOutChunk), whole_(libdeflate_alloc_decompressor()) {}
-    ~MemberDecoder() { libdeflate_free_decompressor(whole_); }
-    MemberDecoder(const MemberDecoder&) = delete;
-    MemberDecoder& operator=(const MemberDecoder&) = delete;
-
-    // The member's data, checked.
-    template <typename Report>
-    std::string Decode(const zipio::Source& source, const zipread::Entry& e, Report&& report)
-    {
-        std::string data;
-        if (InflateWhole(source, e, data)) {
-            report(data.size());
-            return data;
-        }
-        data.clear();
-        Run(source, e, [&](const char* p, std::size_t n) { data.append(p, n); }, report);
-        return data;
-    }
-
-    // Checks the member's data without keeping it.
-    void Check(const zipio::Source& source, const zipread::Entry& e)
-    {
-        std::string data;
-        if (!InflateWhole(source, e, data))
-            Run(source, e, [](const char*, std::size_t) {}, [](std::uint64_t) {});
-    }
-
-    template <typename Sink, typename Report>
-    void Run(const zipio::Source& source, const zipread::Entry& e, Sink&& sink, Report&& report)
-    {
-        const ZipHeader& hd = e.header;
-        std::uint64_t readPos = e.dataOffset;
-        std::uint64_t left = hd.CompressedSize;
-        std::uint64_t produced = 0;
-        std::uint32_t crc = 0;
-        auto emit = [&](const unsigned char* data, std::size_t len) {
-            if (len > hd.UncompressedSize - produced)
-                throw ZipError("成员" + hd.Name + "已损坏：数据多于其声明的大小");
-            crc = zipcrc::Update(crc, data, len);
-            sink(reinterpret_cast<const char*>(data), len);
-            produced += len;
-            report(produced);
-        };
-        auto fill = [&]() {
-            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, in_.size()));
-            source.ReadExact(readPos, in_.data(), n, "成员数据");
-            readPos += n;
-            left -= n;
-            return n;
-        };
-        // An empty member may be flagged deflate with no data at all.
-        const bool emptyDeflate = hd.CompressedSize == 0 && hd.UncompressedSize == 0;
-        if (hd.Method == static_cast<std::uint16_t>(ZipMethod::Stored) || emptyDeflate) {
-            while (left > 0) {
-                const std::size_t n = fill();
-                emit(in_.data(), n);
-            }
-        } else {
-            Inflate(hd, fill, emit, left);
-        }
-        if (produced != hd.UncompressedSize)
-            throw ZipError("成员" + hd.Name + "已损坏：数据少于其声明的大小");
-        if (crc != hd.Crc32)
-            throw ZipError("成员" + hd.Name + "已损坏：CRC-32 校验和不符");
-    }
-
-private:
-    // Inflates a small deflated member in one call when its data checks out
-    // completely; false leaves the member to the stream, which gives the
-    // precise reason for a damaged one. The compressed size is bounded too:
-    // a sound stream of n bytes is at most stored blocks of them.
-    bool InflateWhole(const zipio::Source& source, const zipread::Entry& e, std::string& out)
-    {
-        const ZipHeader& hd = e.header;
-        if (!whole_ || hd.Method != static_cast<std::uint16_t>(ZipMethod::Deflate) || hd.UncompressedSize == 0 ||
-            hd.UncompressedSize > kWholeMember || hd.CompressedSize > hd.UncompressedSize + hd.UncompressedSize / 64 + 1024)
-            return false;
-        const std::size_t inSize = static_cast<std::size_t>(hd.CompressedSize);
-        if (packed_.size() < inSize)
-            packed_.resize(inSize);
-        source.ReadExact(e.dataOffset, packed_.data(), inSize, "成员数据");
-        out.resize(static_cast<std::size_t>(hd.UncompressedSize));
-        std::size_t used = 0, produced = 0;
-        const libdeflate_result rc =
-            libdeflate_deflate_decompress_ex(whole_, packed_.data(), inSize, out.data(), out.size(), &used, &produced);
-        return rc == LIBDEFLATE_SUCCESS && used == inSize && produced == out.size() &&
-               zipcrc::Update(0, out.data(), out.size()) == hd.Crc32;
-    }
-
-    template <typename Fill, typename Emit>
-    void Inflate(const ZipHeader& hd, Fill& fill, Emit& emit, std::uint64_t& left)
-    {
-        z_stream zs{};
-        if (inflateInit2(&zs, -MAX_WBITS) != Z_OK)
-            throw ZipError("内存不足，无法解压成员" + hd.Name);
-        struct Guard {
-            z_stream* s;
-            ~Guard() { inflateEnd(s); }
-        } guard{&zs};
-        int rc = Z_OK;
-        while (rc != Z_STREAM_END) {
-            if (zs.avail_in == 0) {
-                if (left == 0)
-                    throw ZipError("成员" + hd.Name + "已损坏：压缩数据提前结束");
-                zs.avail_in = static_cast<uInt>(fill());
-                zs.next_in = in_.data();
-            }
-            zs.next_out = out_.data();
-            zs.avail_out = static_cast<uInt>(out_.size());
-            rc = inflate(&zs, Z_NO_FLUSH);
-            if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR)
-                throw ZipError("成员" + hd.Name + "已损坏：" + (zs.msg ? zs.msg : "压缩数据有误"));
-            emit(out_.data(), out_.size() - zs.avail_out);
-        }
-        if (zs.avail_in != 0 || left != 0)
-            throw ZipError("成员" + hd.Name + "已损坏：压缩流结束后还有数据");
-    }
-
-    std::vector<unsigned char> in_;
-    std::vector<unsigned char> out_;
-    std::vector<unsigned char> packed_;  // a whole member's compressed data
-    libdeflate_decompressor* whole_;
-};
 
 using Dir = safefile::Folder;
 
@@ -314,7 +179,7 @@ private:
 // Unix mode bits of a member are not applied: a symbolic-link member is
 // written as a plain file holding the link's text, so no link is ever made
 // and none can be followed.
-std::vector<Planned> Plan(const zipread::Reader& reader, std::size_t targetLength)
+std::vector<Planned> Plan(const zipread::Reader& reader, std::size_t targetLength, bool decrypts)
 {
     std::vector<Planned> plan;
     NameTree names;
@@ -322,12 +187,9 @@ std::vector<Planned> Plan(const zipread::Reader& reader, std::size_t targetLengt
         const ZipHeader& hd = e.header;
         const std::string rel = SafeRelativePath(hd.Name, e.host);
         if (!e.isFolder) {
-            if (hd.Flags & (zipfmt::kFlagEncrypted | zipfmt::kFlagStrongEncryption))
+            if ((hd.Flags & zipfmt::kFlagStrongEncryption) || ((hd.Flags & zipfmt::kFlagEncrypted) && !decrypts))
                 throw ZipError("成员" + hd.Name + "已加密，不支持加密的成员");
-            if (hd.Method != static_cast<std::uint16_t>(ZipMethod::Stored) &&
-                hd.Method != static_cast<std::uint16_t>(ZipMethod::Deflate))
-                throw ZipError("成员" + hd.Name + "使用压缩方法 " + std::to_string(hd.Method) +
-                               "，不受支持（只支持不压缩和 deflate）");
+            zipmember::CheckMethod(e);
             if (rel.empty())
                 Unsafe(hd.Name, "它没有指明文件");
         }
@@ -379,8 +241,9 @@ void PlaceFile(const safefile::Folder& dir, const std::string& name, const std::
 // one in pieces written behind the inflating.
 class MemberWriter {
 public:
-    MemberWriter(const zipio::Source& archive, const std::string& target, const Progress& progress)
-        : archive_(archive), target_(target), progress_(progress), tree_(target),
+    MemberWriter(const zipio::Source& archive, const std::string& target, const Progress& progress,
+                 const zipfilter::Factory& filters)
+        : archive_(archive), target_(target), progress_(progress), tree_(target), decoder_(filters),
           pool_(zippool::Pool::Instance()), maxPending_(2 * pool_.Size() + 2)
     {
     }
@@ -542,7 +405,7 @@ private:
     std::string target_;
     const Progress& progress_;
     FolderTree tree_;
-    MemberDecoder decoder_;
+    zipmember::Decoder decoder_;
     zippool::Pool& pool_;
     const std::size_t maxPending_;
     std::deque<std::future<void>> pending_;
@@ -602,10 +465,11 @@ std::string SafeRelativePath(const std::string& memberName, std::uint8_t host)
     return rel;
 }
 
-void ExtractAll(const zipread::Reader& reader, const std::string& targetFolder, const Progress& progress)
+void ExtractAll(const zipread::Reader& reader, const std::string& targetFolder, const Progress& progress,
+                const zipfilter::Factory& filters)
 {
-    const std::vector<Planned> plan = Plan(reader, targetFolder.size());
-    MemberWriter writer(reader.Source(), targetFolder, progress);
+    const std::vector<Planned> plan = Plan(reader, targetFolder.size(), bool(filters));
+    MemberWriter writer(reader.Source(), targetFolder, progress, filters);
     CheckNotSelf(reader, plan, writer);
     try {
         for (const Planned& item : plan) {
@@ -621,20 +485,21 @@ void ExtractAll(const zipread::Reader& reader, const std::string& targetFolder, 
     writer.Finish();
 }
 
-void TestAll(const zipread::Reader& reader)
+void TestAll(const zipread::Reader& reader, const zipfilter::Factory& filters)
 {
-    MemberDecoder decoder;
-    for (const Planned& item : Plan(reader, 0)) {
+    zipmember::Decoder decoder(filters);
+    for (const Planned& item : Plan(reader, 0, bool(filters))) {
         if (!item.entry->isFolder)
             decoder.Check(reader.Source(), *item.entry);
     }
 }
 
-void ExtractToMemory(const zipread::Reader& reader, std::uint64_t cap, const ZipMemberSink& onMember)
+void ExtractToMemory(const zipread::Reader& reader, std::uint64_t cap, const ZipMemberSink& onMember,
+                     const zipfilter::Factory& filters)
 {
-    MemberDecoder decoder;
+    zipmember::Decoder decoder(filters);
     std::uint64_t total = 0;
-    for (const Planned& item : Plan(reader, 0)) {
+    for (const Planned& item : Plan(reader, 0, bool(filters))) {
         if (item.entry->isFolder)
             continue;
         const ZipHeader& hd = item.entry->header;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "ZipFilter.h"
 #include "ZipReader.h"
 
 namespace zipextract {
@@ -19,19 +20,22 @@ using Progress = std::function<void(const std::string& fileName, const ZipHeader
 // already decoded, so no trail byte of a legacy code page is mistaken for "\".
 std::string SafeRelativePath(const std::string& memberName, std::uint8_t host);
 
-// Extracts every member. The whole archive is checked first (names, methods,
-// encryption, duplicates, a file that another member needs as a folder), so
+// Extracts every member. filters gives the filter of each member whose data
+// is stored transformed; without it an encrypted member refuses the archive.
+// The whole archive is checked first (names, methods, encryption, duplicates, a file that another member needs as a folder), so
 // a refused archive writes nothing. Each file goes through a temporary file
 // that is renamed into place only once its size and CRC-32 check out, and no
 // symbolic link below the target is ever followed or created.
-void ExtractAll(const zipread::Reader& reader, const std::string& targetFolder, const Progress& progress);
+void ExtractAll(const zipread::Reader& reader, const std::string& targetFolder, const Progress& progress,
+                const zipfilter::Factory& filters = {});
 
-// Inflates or copies every member and checks it, writing nothing.
-void TestAll(const zipread::Reader& reader);
+// Decodes every member and checks it, writing nothing.
+void TestAll(const zipread::Reader& reader, const zipfilter::Factory& filters = {});
 
 // Checks the archive as ExtractAll does, then inflates every file member into
 // memory and hands it to onMember in directory order. Fails with ZipError,
 // before inflating anything more, when the members together would pass cap bytes.
-void ExtractToMemory(const zipread::Reader& reader, std::uint64_t cap, const ZipMemberSink& onMember);
+void ExtractToMemory(const zipread::Reader& reader, std::uint64_t cap, const ZipMemberSink& onMember,
+                     const zipfilter::Factory& filters = {});
 
 }  // namespace zipextract

@@ -291,6 +291,7 @@ void Reader::ReadCentralDirectory(const End& end)
         if (disk != 0)
             throw ZipError("不支持分卷（多磁盘）的 ZIP 压缩文件");
         entry.host = h[5];
+        entry.codecMethod = hd.Method;
         hd.Name = DecodeName(entry.rawName, extra, entry.host);
         const char last = hd.Name.back();
         entry.isFolder = last == '/' || (last == '\\' && UsesDosNames(entry.host));

@@ -21,6 +21,9 @@ struct Entry {
     std::int64_t modified = 0;    // seconds since 1970
     std::uint8_t host = 0;        // the system the archive was made on ("version made by")
     bool isFolder = false;
+    // The method the member's data is compressed with once its filter has
+    // run: the header's method, unless an extra field says otherwise.
+    std::uint16_t codecMethod = 0;
     // The permission bits stored by a Unix-like host, 0 when none are stored.
     std::uint32_t unixMode = 0;
 };

@@ -332,8 +332,12 @@ TEST_F(ZipBatch, SelectedExtractionTakesCheckedLowerCaseZipEntriesInListOrder)
 TEST_F(ZipBatch, SelectedExtractionEndsAtTheFirstBadArchive)
 {
     Write(QStringLiteral("bad.zip"), "this is no archive");
-    PythonZip(At(QStringLiteral("bz.zip")), {{QStringLiteral("b.txt"), "bzip2 is not read here"}},
-              QStringLiteral("ZIP_BZIP2"));
+    // A member whose method (98, PPMd) has no codec here.
+    PythonZip(At(QStringLiteral("bz.zip")), {{QStringLiteral("b.txt"), "PPMd is not read here"}});
+    QByteArray ppmd = ReadFile(At(QStringLiteral("bz.zip")));
+    ppmd[ppmd.indexOf("PK\x03\x04") + 8] = 98;
+    ppmd[ppmd.indexOf("PK\x01\x02") + 10] = 98;
+    testutil::WriteFile(At(QStringLiteral("bz.zip")), ppmd);
     PythonZip(At(QStringLiteral("good.zip")), {{QStringLiteral("g.txt"), "g"}});
     w.StaticText1->setText(QStringLiteral("before"));
 
@@ -355,7 +359,7 @@ TEST_F(ZipBatch, SelectedExtractionEndsAtTheFirstBadArchive)
     ASSERT_EQ(dialogs.Texts(ShownBox::Error).size(), 2);
     EXPECT_TRUE(dialogs.Texts(ShownBox::Error)[1].startsWith(QStringLiteral("解压文件") + At(QStringLiteral("bz.zip"))
                                                               + QStringLiteral("发生错误，错误原因:")));
-    EXPECT_TRUE(dialogs.Texts(ShownBox::Error)[1].contains(QStringLiteral("使用压缩方法 12，不受支持")))
+    EXPECT_TRUE(dialogs.Texts(ShownBox::Error)[1].contains(QStringLiteral("使用的压缩方法 PPMd（编号 98）不受支持")))
         << dialogs.Texts(ShownBox::Error)[1].toStdString();
     EXPECT_FALSE(Exists(At(QStringLiteral("g.txt"))));
 }

@@ -236,9 +236,9 @@ TEST(ZipHostileStructure, BadExtraFieldsAreRefused)
 
 TEST(ZipHostileData, UnsupportedMethodAndEncryptionHaveTheirOwnMessages)
 {
-    Raw bzip2 = Named("b.txt", "not really bzip2");
-    bzip2.method = 12;
-    ExpectRefused(BuildZip({Named("good.txt"), bzip2}), "使用压缩方法 12，不受支持");
+    Raw ppmd = Named("b.txt", "not really PPMd");
+    ppmd.method = 98;
+    ExpectRefused(BuildZip({Named("good.txt"), ppmd}), "使用的压缩方法 PPMd（编号 98）不受支持");
     Raw encrypted = Named("e.txt", "012345678901ciphertext");
     encrypted.flags |= 1;
     ExpectRefused(BuildZip({Named("good.txt"), encrypted}), "已加密");
