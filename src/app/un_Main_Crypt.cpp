@@ -111,8 +111,10 @@ public:
     // not write: one more box names them with their reasons.
     void ReportMissing()
     {
-        if (!missing_.empty())
-            w_.Dialogs().ShowError(&w_, ApplicationTitle(), cryptbatch::MissingTargetsText(missing_));
+        if (missing_.empty())
+            return;
+        const ListedBox box = cryptbatch::MissingTargetsBox(missing_);
+        w_.Dialogs().ShowError(&w_, ApplicationTitle(), box.text, box.details);
     }
 
 private:

@@ -143,13 +143,13 @@ QString UndoQuestion(const RenameJournalContents& last)
         .arg(last.renames.size());
 }
 
-QString UndoFailures(const std::vector<UndoFailure>& failed)
+ListedBox UndoFailures(const std::vector<UndoFailure>& failed)
 {
-    QString text = QStringLiteral("以下 %1 个改名未能撤销，这些文件保持现状：").arg(failed.size());
+    QStringList entries;
     for (const UndoFailure& f : failed)
-        text += QLatin1Char('\n') + f.step.newPath + QStringLiteral(" → ") + BareFileName(f.step.oldPath)
-                + QStringLiteral("（") + f.reason + QStringLiteral("）");
-    return text;
+        entries << f.step.newPath + QStringLiteral(" → ") + BareFileName(f.step.oldPath) + QStringLiteral("（")
+                       + f.reason + QStringLiteral("）");
+    return ListInBox(QStringLiteral("以下 %1 个改名未能撤销，这些文件保持现状：").arg(failed.size()), entries);
 }
 
 }  // namespace
@@ -162,8 +162,10 @@ void Tfrm_main::UndoLastRenameClick()
     DisEnabledExclude(QStringLiteral("btn_Stop"));
     const std::vector<UndoFailure> failed = UndoRenames(last->renames);
     ClearRenameJournal();  // what could not be undone stays as it is, and is named once
-    if (!failed.empty())
-        Dialogs().ShowError(this, ApplicationTitle(), UndoFailures(failed));
+    if (!failed.empty()) {
+        const ListedBox box = UndoFailures(failed);
+        Dialogs().ShowError(this, ApplicationTitle(), box.text, box.details);
+    }
     edt_FolderChange();
     EnabledAllButton();
 }

@@ -81,8 +81,10 @@ batch::Hooks StopHooks(Tfrm_main& w, QStringList* special)
 
 void ReportSpecialFiles(Tfrm_main& w, const QStringList& special)
 {
-    if (!special.isEmpty())
-        w.Dialogs().ShowMessage(&w, ApplicationTitle(), SpecialFilesText(special));
+    if (special.isEmpty())
+        return;
+    const ListedBox box = SpecialFilesBox(special);
+    w.Dialogs().ShowMessage(&w, ApplicationTitle(), box.text, box.details);
 }
 }  // namespace
 

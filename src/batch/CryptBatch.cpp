@@ -117,19 +117,12 @@ void OperationLog::Write(Direction direction, const QString& source, const QStri
     }
 }
 
-QString MissingTargetsText(const std::vector<MissingTarget>& missing)
+ListedBox MissingTargetsBox(const std::vector<MissingTarget>& missing)
 {
-    QString text = QStringLiteral("有%1个文件没有生成目标文件：").arg(missing.size());
-    int listed = 0;
-    for (const MissingTarget& file : missing) {
-        if (listed == kMaxListedMissing) {
-            text += QStringLiteral("\n…");
-            break;
-        }
-        text += QLatin1Char('\n') + file.source + QStringLiteral("（原因：") + file.reason + QStringLiteral("）");
-        ++listed;
-    }
-    return text;
+    QStringList entries;
+    for (const MissingTarget& file : missing)
+        entries << file.source + QStringLiteral("（原因：") + file.reason + QStringLiteral("）");
+    return ListInBox(QStringLiteral("有%1个文件没有生成目标文件：").arg(missing.size()), entries);
 }
 
 std::optional<QString> PasswordRefusal(const QString& password)

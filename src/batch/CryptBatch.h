@@ -82,11 +82,8 @@ struct MissingTarget {
     QString reason;
 };
 
-// At most this many files are named in the box; the rest are summed up by "…".
-inline constexpr int kMaxListedMissing = 20;
-
-// The text of the box shown after a batch in which some files produced no target.
-QString MissingTargetsText(const std::vector<MissingTarget>& missing);
+// The box shown after a batch in which some files produced no target.
+ListedBox MissingTargetsBox(const std::vector<MissingTarget>& missing);
 
 // Why a password can't become a key text: it is empty ("密码为空值"), or it
 // holds a character that the locale's code page can't express, which would

@@ -58,18 +58,21 @@ QString SpecialFileReason()
     return QStringLiteral("不是普通文件（管道、套接字或设备），不能读取");
 }
 
-QString SpecialFilesText(const QStringList& files)
+ListedBox ListInBox(const QString& firstLine, const QStringList& entries)
 {
-    constexpr int kListed = 20;
-    QString text = QStringLiteral("有%1个文件不是普通文件（管道、套接字或设备），没有处理：").arg(files.size());
-    for (int i = 0; i < files.size(); ++i) {
-        if (i == kListed) {
-            text += QStringLiteral("\n…");
-            break;
-        }
-        text += QLatin1Char('\n') + files[i];
+    ListedBox box{firstLine, {}};
+    for (qsizetype i = 0; i < entries.size() && i < kListedInBox; ++i)
+        box.text += QLatin1Char('\n') + entries[i];
+    if (entries.size() > kListedInBox) {
+        box.text += QStringLiteral("\n……另有 %1 个").arg(entries.size() - kListedInBox);
+        box.details = entries.join(QLatin1Char('\n'));
     }
-    return text;
+    return box;
+}
+
+ListedBox SpecialFilesBox(const QStringList& files)
+{
+    return ListInBox(QStringLiteral("有%1个文件不是普通文件（管道、套接字或设备），没有处理：").arg(files.size()), files);
 }
 
 QString JoinPath(const QString& folder, const QString& name)

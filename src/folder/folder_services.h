@@ -59,9 +59,19 @@ QByteArray ReadableUtf8(const QString& text);
 // for a writer forever). False for what doesn't exist: the batch reports
 // that as it always does.
 bool IsSpecialFile(const QString& path);
+// A box that names files or renames: its text is the first line and the first
+// 20 entries, then "……另有 N 个" for the others; its details hold every entry,
+// so a list of hundreds neither makes the box taller than the screen nor is lost.
+struct ListedBox {
+    QString text;
+    QString details;
+};
+inline constexpr int kListedInBox = 20;
+ListedBox ListInBox(const QString& firstLine, const QStringList& entries);
+
 // The reason given for such a file, and the box that names those a batch left out.
 QString SpecialFileReason();
-QString SpecialFilesText(const QStringList& files);
+ListedBox SpecialFilesBox(const QStringList& files);
 
 // The last result handed over by a background walk.
 extern QStringList AllSubDirectories;

@@ -3,31 +3,86 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QTimer>
 #include <QMessageBox>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QStringList>
+#include <algorithm>
 
 QString ApplicationTitle()
 {
     return QStringLiteral("Velmora文件夹工具V1.0");
 }
 
-void QtDialogs::ShowMessage(QWidget* parent, const QString& caption, const QString& text)
+namespace {
+
+constexpr int kShortLine = 120;  // characters of a line the text shows whole
+
+// A line shortened in its middle, so both ends of a long path stay readable.
+QString Shortened(const QString& line, int length)
 {
-    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, parent);
-    box.exec();
+    if (line.size() <= length)
+        return line;
+    const int half = (length - 1) / 2;
+    return line.left(half) + QChar(0x2026) + line.right(length - 1 - half);
+}
+
+// The height the box takes on the screen, its title bar included (before the
+// window manager has framed it, a title bar's worth is allowed for).
+int FrameHeight(const QMessageBox& box)
+{
+    return std::max(box.frameGeometry().height(), box.height() + 40);
+}
+
+// No box is taller than the screen, or its OK button could not be reached:
+// long lines are shortened in the middle, then lines are left out from the
+// end; the details (all of the text when there were none) keep everything.
+// Runs once the box is shown, when it has taken its real size.
+void FitToScreen(QMessageBox& box, const QString& text, const QString& details)
+{
+    const QRect screen = box.screen()->availableGeometry();
+    if (FrameHeight(box) <= screen.height())
+        return;
+    if (details.isEmpty())
+        box.setDetailedText(text);
+    QStringList lines = text.split(QLatin1Char('\n'));
+    for (QString& line : lines)
+        line = Shortened(line, kShortLine);
+    box.setText(lines.join(QLatin1Char('\n')));
+    while (lines.size() > 2 && FrameHeight(box) > screen.height()) {
+        lines.resize(lines.size() / 2);
+        box.setText(lines.join(QLatin1Char('\n')) + QStringLiteral("\n……"));
+    }
+    const int top = screen.top() + std::max(0, (screen.height() - FrameHeight(box)) / 2);
+    box.move(box.x(), top);
+}
+
+int Run(QMessageBox::Icon icon, QWidget* parent, const QString& caption, const QString& text,
+        const QString& details, QMessageBox::StandardButtons buttons)
+{
+    QMessageBox box(icon, caption, text, buttons, parent);
+    if (!details.isEmpty())
+        box.setDetailedText(details);
+    QTimer::singleShot(0, &box, [&box, text, details] { FitToScreen(box, text, details); });
+    return box.exec();
+}
+
+}  // namespace
+
+void QtDialogs::ShowMessage(QWidget* parent, const QString& caption, const QString& text, const QString& details)
+{
+    Run(QMessageBox::NoIcon, parent, caption, text, details, QMessageBox::Ok);
 }
 
 bool QtDialogs::AskYesNo(QWidget* parent, const QString& caption, const QString& text)
 {
-    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Yes | QMessageBox::No, parent);
-    return box.exec() != QMessageBox::No;
+    return Run(QMessageBox::NoIcon, parent, caption, text, {}, QMessageBox::Yes | QMessageBox::No) != QMessageBox::No;
 }
 
-void QtDialogs::ShowError(QWidget* parent, const QString& caption, const QString& text)
+void QtDialogs::ShowError(QWidget* parent, const QString& caption, const QString& text, const QString& details)
 {
-    QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok, parent);
-    box.exec();
+    Run(QMessageBox::Critical, parent, caption, text, details, QMessageBox::Ok);
 }
 
 QString PickerStartFolder()
@@ -73,9 +128,9 @@ void ScriptedDialogs::Record(ShownBox box)
         onShow(shown.back());
 }
 
-void ScriptedDialogs::ShowMessage(QWidget*, const QString& caption, const QString& text)
+void ScriptedDialogs::ShowMessage(QWidget*, const QString& caption, const QString& text, const QString& details)
 {
-    Record({ShownBox::Message, caption, text, false});
+    Record({ShownBox::Message, caption, text, false, details});
 }
 
 bool ScriptedDialogs::AskYesNo(QWidget*, const QString& caption, const QString& text)
@@ -88,9 +143,9 @@ bool ScriptedDialogs::AskYesNo(QWidget*, const QString& caption, const QString& 
     return answer;
 }
 
-void ScriptedDialogs::ShowError(QWidget*, const QString& caption, const QString& text)
+void ScriptedDialogs::ShowError(QWidget*, const QString& caption, const QString& text, const QString& details)
 {
-    Record({ShownBox::Error, caption, text, false});
+    Record({ShownBox::Error, caption, text, false, details});
 }
 
 std::optional<QString> ScriptedDialogs::PickFolder(QWidget*, const QString& caption, bool offerNewFolder)

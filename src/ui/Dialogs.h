@@ -19,12 +19,15 @@ QString PickerStartFolder();
 class IDialogs {
 public:
     virtual ~IDialogs() = default;
-    // Plain notice with one OK button.
-    virtual void ShowMessage(QWidget* parent, const QString& caption, const QString& text) = 0;
+    // Plain notice with one OK button. details, when given, is offered behind
+    // the box's details button (scrollable and copyable): a long list goes there.
+    virtual void ShowMessage(QWidget* parent, const QString& caption, const QString& text,
+                             const QString& details = {}) = 0;
     // Question with Yes and No and no icon; true for Yes.
     virtual bool AskYesNo(QWidget* parent, const QString& caption, const QString& text) = 0;
-    // Error icon and one OK button.
-    virtual void ShowError(QWidget* parent, const QString& caption, const QString& text) = 0;
+    // Error icon and one OK button; details as for ShowMessage.
+    virtual void ShowError(QWidget* parent, const QString& caption, const QString& text,
+                           const QString& details = {}) = 0;
     // Folder picker; nothing when cancelled.
     virtual std::optional<QString> PickFolder(QWidget* parent, const QString& caption, bool offerNewFolder) = 0;
     // Save dialog; filter in the form "*.zip|*.zip"; nothing when cancelled.
@@ -33,9 +36,11 @@ public:
 
 class QtDialogs final : public IDialogs {
 public:
-    void ShowMessage(QWidget* parent, const QString& caption, const QString& text) override;
+    void ShowMessage(QWidget* parent, const QString& caption, const QString& text,
+                     const QString& details = {}) override;
     bool AskYesNo(QWidget* parent, const QString& caption, const QString& text) override;
-    void ShowError(QWidget* parent, const QString& caption, const QString& text) override;
+    void ShowError(QWidget* parent, const QString& caption, const QString& text,
+                   const QString& details = {}) override;
     std::optional<QString> PickFolder(QWidget* parent, const QString& caption, bool offerNewFolder) override;
     std::optional<QString> SaveFileName(QWidget* parent, const QString& title, const QString& filter) override;
 };
@@ -46,6 +51,7 @@ struct ShownBox {
     QString caption;  // caption of a box, caption of a picker, title of a save dialog
     QString text;     // text of a box; filter of a save dialog
     bool offerNewFolder = false;
+    QString details;  // the details of a box, empty when it has none
 };
 
 // Answers from queues and records every box, in order. An empty queue answers
@@ -59,9 +65,11 @@ public:
     // Runs while a box is "open", after it has been recorded.
     std::function<void(const ShownBox&)> onShow;
 
-    void ShowMessage(QWidget* parent, const QString& caption, const QString& text) override;
+    void ShowMessage(QWidget* parent, const QString& caption, const QString& text,
+                     const QString& details = {}) override;
     bool AskYesNo(QWidget* parent, const QString& caption, const QString& text) override;
-    void ShowError(QWidget* parent, const QString& caption, const QString& text) override;
+    void ShowError(QWidget* parent, const QString& caption, const QString& text,
+                   const QString& details = {}) override;
     std::optional<QString> PickFolder(QWidget* parent, const QString& caption, bool offerNewFolder) override;
     std::optional<QString> SaveFileName(QWidget* parent, const QString& title, const QString& filter) override;
 

@@ -51,18 +51,26 @@ TEST(CryptLog, OpeningEmptiesAnExistingLogAndAFolderInItsPlaceFails)
     EXPECT_THROW(OperationLog log(TargetTree(other.path()).Root()), std::runtime_error);
 }
 
-TEST(CryptMissingTargets, NamesTwentyFilesWithReasonsThenAnEllipsis)
+TEST(CryptMissingTargets, NamesTwentyFilesWithReasonsThenTheCountAndAllInTheDetails)
 {
-    std::vector<MissingTarget> missing;
-    for (int i = 0; i < 25; ++i)
-        missing.push_back({QStringLiteral("/s/f%1").arg(i), QStringLiteral("原因%1").arg(i)});
-    const QStringList lines = MissingTargetsText(missing).split('\n');
-    ASSERT_EQ(lines.size(), 22);
-    EXPECT_TRUE(lines[0].contains("25"));
-    EXPECT_TRUE(lines[1].contains("/s/f0") && lines[1].contains(QStringLiteral("原因0")));
-    EXPECT_TRUE(lines[20].contains("/s/f19"));
-    EXPECT_EQ(lines[21], QStringLiteral("…"));
-
-    missing.resize(20);
-    EXPECT_EQ(MissingTargetsText(missing).split('\n').size(), 21);  // all named, no ellipsis
+    for (const int count : {20, 21, 300}) {
+        std::vector<MissingTarget> missing;
+        for (int i = 0; i < count; ++i)
+            missing.push_back({QStringLiteral("/s/f%1").arg(i), QStringLiteral("原因%1").arg(i)});
+        const ListedBox box = MissingTargetsBox(missing);
+        const QStringList lines = box.text.split('\n');
+        EXPECT_EQ(lines[0], QStringLiteral("有%1个文件没有生成目标文件：").arg(count));
+        EXPECT_EQ(lines[1], QStringLiteral("/s/f0（原因：原因0）"));
+        EXPECT_TRUE(lines[20].startsWith("/s/f19（"));
+        if (count == 20) {
+            EXPECT_EQ(lines.size(), 21);  // all named, no count line and no details
+            EXPECT_TRUE(box.details.isEmpty());
+            continue;
+        }
+        ASSERT_EQ(lines.size(), 22) << count;
+        EXPECT_EQ(lines[21], QStringLiteral("……另有 %1 个").arg(count - 20));
+        const QStringList details = box.details.split('\n');
+        ASSERT_EQ(details.size(), count);
+        EXPECT_EQ(details.back(), QStringLiteral("/s/f%1（原因：原因%1）").arg(count - 1));
+    }
 }
