@@ -1,4 +1,5 @@
 #include "ZipCodec.h"
+#include "ZipCodecLibs.h"
 
 #include <algorithm>
 #include <climits>
@@ -34,13 +35,14 @@ public:
         zs_.avail_in = 0;
         const unsigned char* next = nullptr;
         std::size_t left = 0;
+        bool full = false;  // more output may be waiting without more input
         for (;;) {
-            if (zs_.avail_in == 0 && left == 0) {
+            if (zs_.avail_in == 0 && left == 0 && !full) {
                 next = in.Next(left);
                 if (left == 0)
                     throw CodecError(Kind::Damaged, "压缩数据提前结束");
             }
-            if (zs_.avail_in == 0) {
+            if (zs_.avail_in == 0 && left > 0) {
                 const std::size_t take = std::min<std::size_t>(left, UINT_MAX);
                 zs_.next_in = const_cast<Bytef*>(next);
                 zs_.avail_in = static_cast<uInt>(take);
@@ -54,6 +56,7 @@ public:
                 throw CodecError(Kind::NoMemory, "zlib");
             if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR)
                 throw CodecError(Kind::Damaged, zs_.msg ? zs_.msg : "压缩数据有误");
+            full = zs_.avail_out == 0;
             out.Put(out_.data(), out_.size() - zs_.avail_out);
             if (rc == Z_STREAM_END) {
                 const std::size_t unused = zs_.avail_in + left;
@@ -86,6 +89,11 @@ std::unique_ptr<Decoder> Make()
 const Codec kCodecs[] = {
     {0, "Stored", true, nullptr},
     {8, "Deflate", false, &Make<DeflateDecoder>},
+    {9, "Deflate64", false, &NewDeflate64},
+    {12, "BZip2", false, &NewBzip2},
+    {14, "LZMA", false, &NewLzma},
+    {93, "Zstandard", false, &NewZstd},
+    {95, "xz", false, &NewXz},
 };
 
 }  // namespace

@@ -15,29 +15,6 @@ using namespace ziptest;
 
 namespace {
 
-std::string ErrorOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const ZipError& e) {
-        return e.what();
-    } catch (const std::exception& e) {
-        return std::string("not a ZipError: ") + e.what();
-    }
-    return "no error";
-}
-
-// Extracting bytes fails with a message holding `expected`, and the target
-// folder gets nothing: not even the good member that comes first.
-void ExpectRefused(const std::string& bytes, const std::string& expected)
-{
-    TempDir dir;
-    WriteFile(dir / "h.zip", bytes);
-    const std::string message = ErrorOf([&] { ZipArchive::ExtractZipFile(dir / "h.zip", dir / "out", {}); });
-    EXPECT_NE(message.find(expected), std::string::npos) << "message: " << message;
-    EXPECT_EQ(Tree(dir.Path()), (std::vector<std::string>{"h.zip"}) ) << "something was written";
-}
-
 std::string ValidArchive(const TempDir& dir)
 {
     WriteFile(dir / "src/a.txt", std::string(5000, 'a'));

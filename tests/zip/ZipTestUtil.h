@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "ZipArchive.h"
+
 namespace ziptest {
 
 namespace fs = std::filesystem;
@@ -157,6 +159,7 @@ struct Raw {
     std::int64_t declaredSize = -1; // when set, the size written in both headers
     bool descriptor = false;        // sizes in a signed data descriptor
     std::string trailing;           // bytes after the member's data, counted in its compressed size
+    std::string packed;             // when not empty, the member's data as stored (content compressed elsewhere)
 };
 
 inline Raw M(std::string name, std::string content, std::uint16_t method = 0)
@@ -185,7 +188,8 @@ inline std::string BuildZip(const std::vector<Raw>& members, std::vector<std::ui
 {
     std::string body, central;
     for (const Raw& m : members) {
-        const std::string data = (m.method == 8 ? RawDeflate(m.content) : m.content) + m.trailing;
+        const std::string data =
+            (!m.packed.empty() ? m.packed : m.method == 8 ? RawDeflate(m.content) : m.content) + m.trailing;
         const std::uint32_t crc = Crc(m.content);
         const std::uint32_t usize = m.declaredSize >= 0 ? static_cast<std::uint32_t>(m.declaredSize)
                                                         : static_cast<std::uint32_t>(m.content.size());
@@ -253,6 +257,29 @@ inline std::size_t FindOrFail(const std::string& hay, const std::string& needle,
     if (at == std::string::npos)
         throw std::runtime_error("pattern not found in archive bytes");
     return at;
+}
+
+inline std::string ErrorOf(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const ZipError& e) {
+        return e.what();
+    } catch (const std::exception& e) {
+        return std::string("not a ZipError: ") + e.what();
+    }
+    return "no error";
+}
+
+// Extracting bytes fails with a message holding `expected`, and the target
+// folder gets nothing: not even the good member that comes first.
+inline void ExpectRefused(const std::string& bytes, const std::string& expected)
+{
+    TempDir dir;
+    WriteFile(dir / "h.zip", bytes);
+    const std::string message = ErrorOf([&] { ZipArchive::ExtractZipFile(dir / "h.zip", dir / "out", {}); });
+    EXPECT_NE(message.find(expected), std::string::npos) << "message: " << message;
+    EXPECT_EQ(Tree(dir.Path()), (std::vector<std::string>{"h.zip"}) ) << "something was written";
 }
 
 }  // namespace ziptest
