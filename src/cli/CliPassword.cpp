@@ -1,5 +1,6 @@
 #include "CliPassword.h"
 
+#include "ErrnoText.h"
 #include "folder_services.h"
 
 #include <QFile>
@@ -82,8 +83,12 @@ PasswordRead ReadPassword(const Options& options, bool confirm)
     std::string line;
     if (options.passwordFile) {
         QFile file(*options.passwordFile);
-        if (!file.open(QIODevice::ReadOnly))
-            return {{}, QStringLiteral("无法读取密码文件 %1：%2").arg(*options.passwordFile, file.errorString())};
+        errno = 0;
+        if (!file.open(QIODevice::ReadOnly)) {
+            // The system's cause in the words every other error uses, not Qt's English.
+            const QString cause = errno ? QString::fromStdString(platform::ErrnoText(errno)) : file.errorString();
+            return {{}, QStringLiteral("无法读取密码文件 %1：%2").arg(*options.passwordFile, cause)};
+        }
         QByteArray first = file.readLine();
         while (first.endsWith('\n') || first.endsWith('\r'))
             first.chop(1);

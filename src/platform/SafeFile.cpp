@@ -1,5 +1,7 @@
 #include "SafeFile.h"
 
+#include "ErrnoText.h"
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -79,7 +81,7 @@ void CheckName(const std::string& name)
 
 }  // namespace
 
-Error::Error(int code) : std::runtime_error(std::strerror(code)), code_(code) {}
+Error::Error(int code) : std::runtime_error(platform::ErrnoText(code)), code_(code) {}
 
 void Fd::Reset()
 {

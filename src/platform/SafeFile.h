@@ -21,7 +21,7 @@
 namespace safefile {
 
 // A failure of the file system. what() is the system's own text for the
-// cause (strerror), or a short Chinese text where the system has none.
+// cause (ErrnoText), or a short Chinese text where the system has none.
 class Error : public std::runtime_error {
 public:
     Error(int code, const std::string& text) : std::runtime_error(text), code_(code) {}

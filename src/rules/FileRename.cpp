@@ -1,5 +1,6 @@
 #include "FileRename.h"
 
+#include "ErrnoText.h"
 #include "folder_services.h"
 
 #include <cerrno>
@@ -13,7 +14,7 @@ namespace {
 
 QString ErrorText(int error)
 {
-    return QString::fromLocal8Bit(std::strerror(error));
+    return QString::fromStdString(platform::ErrnoText(error));
 }
 
 // The file-system bytes of both paths; false with the message when a path

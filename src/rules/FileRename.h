@@ -10,7 +10,7 @@
 #include <optional>
 
 // Renames oldPath to newPath. Nothing when it worked, else the system's text
-// for the error (strerror). A new path equal to the old one does nothing.
+// for the error (ErrnoText). A new path equal to the old one does nothing.
 std::optional<QString> RenameNoReplace(const QString& oldPath, const QString& newPath);
 
 // The link-and-unlink way on its own, for file systems without RENAME_NOREPLACE.

@@ -1,4 +1,5 @@
 #include "RenameJournal.h"
+#include "ErrnoText.h"
 
 #include "FileRename.h"
 #include "SafeFile.h"
@@ -43,7 +44,7 @@ QByteArray Serialise(const RenameJournalContents& contents)
 
 [[noreturn]] void Fail(const QString& what, int error)
 {
-    throw std::runtime_error((what + QStringLiteral("：") + QString::fromLocal8Bit(std::strerror(error))).toStdString());
+    throw std::runtime_error((what + QStringLiteral("：") + QString::fromStdString(platform::ErrnoText(error))).toStdString());
 }
 
 // Puts the whole journal in place through the layer every finished file goes

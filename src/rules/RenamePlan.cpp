@@ -1,5 +1,6 @@
 #include "RenamePlan.h"
 
+#include "ErrnoText.h"
 #include "folder_services.h"
 
 #include <cerrno>
@@ -14,7 +15,7 @@ namespace {
 
 QString ErrorText(int error)
 {
-    return QString::fromLocal8Bit(std::strerror(error));
+    return QString::fromStdString(platform::ErrnoText(error));
 }
 
 // The names the replay has freed or taken so far; any other name is as the disk has it.

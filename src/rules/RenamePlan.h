@@ -48,7 +48,7 @@ QString RenameFailureMessage(const QString& oldPath, const QString& reason);
 
 struct PlanFault {
     std::size_t index;  // the step that would be refused
-    QString reason;     // the system's text for the error it would get (strerror)
+    QString reason;     // the system's text for the error it would get (ErrnoText)
 };
 
 // Nothing when every step would succeed in order. Names outside the batch are

@@ -12,11 +12,6 @@
 
 namespace zipio {
 
-std::string ErrnoText(int err)
-{
-    return std::strerror(err);
-}
-
 namespace {
 
 [[noreturn]] void PastTheEnd(const char* what)
@@ -109,7 +104,7 @@ std::size_t ReadSome(int fd, void* buf, std::size_t len, const std::string& path
         if (n >= 0)
             return static_cast<std::size_t>(n);
         if (errno != EINTR)
-            throw ZipError("无法读取" + path + "：" + ErrnoText(errno));
+            throw ZipError("无法读取" + path + "：" + platform::ErrnoText(errno));
     }
 }
 

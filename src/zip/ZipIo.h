@@ -6,14 +6,12 @@
 #include <memory>
 #include <string>
 
+#include "ErrnoText.h"
 #include "SafeFile.h"
 
 namespace zipio {
 
 using Fd = safefile::Fd;
-
-// The system's text for errno.
-std::string ErrnoText(int err);
 
 // Where an archive's bytes come from: a file opened for reading, or bytes in
 // memory that the caller keeps alive and unchanged while the source is used.

@@ -157,7 +157,7 @@ void Reader::Open(const std::string& path)
         throw ZipError("不是可读取的 ZIP 压缩文件：" + path + "不是文件");
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
-        throw ZipError("无法打开" + path + "：" + zipio::ErrnoText(errno));
+        throw ZipError("无法打开" + path + "：" + platform::ErrnoText(errno));
     zipio::Fd owned(fd);
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         throw ZipError("不是可读取的 ZIP 压缩文件：" + path + "不是文件");

@@ -56,10 +56,10 @@ Source OpenSource(const std::string& path, const Admit& admit)
     }
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
-        throw ZipError("无法打开" + path + "：" + zipio::ErrnoText(errno));
+        throw ZipError("无法打开" + path + "：" + platform::ErrnoText(errno));
     s.fd = zipio::Fd(fd);
     if (::fstat(fd, &st) != 0)
-        throw ZipError("无法读取" + path + "：" + zipio::ErrnoText(errno));
+        throw ZipError("无法读取" + path + "：" + platform::ErrnoText(errno));
     CheckRegular(path, st);
     // Shuts out writers that take the customary lock while we read.
     if (::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK)

@@ -1,6 +1,6 @@
 #pragma once
 // Helpers the window tests share: the lists' context menu, opened as a right
-// click would open it and answered in place.
+// click would open it and answered in place, and runs of velmora-cli.
 #include "un_Main.h"
 
 #include <QAction>
@@ -8,6 +8,7 @@
 #include <QContextMenuEvent>
 #include <QListWidget>
 #include <QMenu>
+#include <QProcess>
 #include <ostream>
 
 namespace windowtest {
@@ -18,6 +19,31 @@ struct MenuEntry {
     bool operator==(const MenuEntry&) const = default;
     friend void PrintTo(const MenuEntry& e, std::ostream* os) { *os << e.text.toStdString() << (e.enabled ? "" : " (greyed)"); }
 };
+
+// velmora-cli as the tests run it: its path, and one run with its status and output.
+inline QString Cli()
+{
+    return qEnvironmentVariable("VELMORA_CLI");
+}
+
+struct CliResult {
+    int status = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+inline CliResult RunCli(const QStringList& args, const QByteArray& input = {}, const QString& workingFolder = {})
+{
+    QProcess p;
+    p.setWorkingDirectory(workingFolder);
+    p.start(Cli(), args);
+    p.waitForStarted();
+    p.write(input);
+    p.closeWriteChannel();
+    p.waitForFinished(60000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
+            p.readAllStandardError()};
+}
 
 // Right-clicks row of list (-1: the empty space below the last entry), lists the
 // menu's entries and triggers the one named trigger, if any (a greyed entry,

@@ -3,6 +3,7 @@
 // command line offers, a real pseudo-terminal included; every exit status.
 #include "Dialogs.h"
 #include "TestUtil.h"
+#include "WindowTestUtil.h"
 #include "un_Main.h"
 #include "un_Rule.h"
 
@@ -26,6 +27,9 @@
 
 using testutil::ReadFile;
 using testutil::WriteFile;
+using windowtest::Cli;
+using windowtest::CliResult;
+using windowtest::RunCli;
 
 namespace {
 
@@ -34,29 +38,7 @@ QString U(const char* s)
     return QString::fromUtf8(s);
 }
 
-QString Cli()
-{
-    return qEnvironmentVariable("VELMORA_CLI");
-}
 
-struct CliResult {
-    int status = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-CliResult RunCli(const QStringList& args, const QByteArray& input = {}, const QString& workingFolder = {})
-{
-    QProcess p;
-    p.setWorkingDirectory(workingFolder);
-    p.start(Cli(), args);
-    p.waitForStarted();
-    p.write(input);
-    p.closeWriteChannel();
-    p.waitForFinished(60000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
-            p.readAllStandardError()};
-}
 
 // Every file below folder with its bytes, by path relative to it.
 QMap<QString, QByteArray> Snapshot(const QString& folder)

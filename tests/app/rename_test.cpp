@@ -1,6 +1,7 @@
 // Both rename batches end to end on the real window, offscreen, on temporary
 // trees: the rule dialog answered through the window's dialog seam, files
 // checked on disk byte for byte.
+#include "ErrnoText.h"
 #include "Dialogs.h"
 #include "ProgressBar.h"
 #include "Pump.h"
@@ -38,7 +39,7 @@ QString U(const char* s) { return QString::fromUtf8(s); }
 
 QString RenameFailure(const QString& path, int error)
 {
-    return U("更改文件：") + path + U("的名称发生错误，错误原因:") + QString::fromLocal8Bit(std::strerror(error))
+    return U("更改文件：") + path + U("的名称发生错误，错误原因:") + QString::fromStdString(platform::ErrnoText(error))
            + ".";
 }
 
@@ -433,9 +434,9 @@ TEST_F(RenameBatch, UndoOfAReplaceBatchNamesTheRenamesItCouldNotReverse)
     EXPECT_EQ(ReadFile(P("pic_1.jpg")), "IMG_1.jpg");
     EXPECT_EQ(boxes.Texts(ShownBox::YesNo), QStringList{UndoQuestion(dir.path(), 3)});
     const QString failed = U("以下 2 个改名未能撤销，这些文件保持现状：\n")
-                           + P("pic_2.jpg") + U(" → IMG_2.jpg（") + QString::fromLocal8Bit(std::strerror(ENOENT))
+                           + P("pic_2.jpg") + U(" → IMG_2.jpg（") + QString::fromStdString(platform::ErrnoText(ENOENT))
                            + U("）\n") + P("pic_1.jpg") + U(" → IMG_1.jpg（")
-                           + QString::fromLocal8Bit(std::strerror(EEXIST)) + U("）");
+                           + QString::fromStdString(platform::ErrnoText(EEXIST)) + U("）");
     EXPECT_EQ(boxes.Texts(ShownBox::Error), QStringList{failed});
     EXPECT_FALSE(UndoOffered(w));
     ExpectBatchEnded();

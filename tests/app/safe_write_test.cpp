@@ -2,6 +2,7 @@
 // a full disk (a tiny tmpfs, mounted as root), links at target paths and a
 // folder swapped for a link during a batch, modes, durability, and targets
 // that are their own source.
+#include "ErrnoText.h"
 #include "DESUnit.h"
 #include "Dialogs.h"
 #include "FileInfo.h"
@@ -201,7 +202,7 @@ void SafeWrites::FillTheDisk()
     SmallDisk disk(D, 2 << 20);
     if (!disk.Mounted())
         GTEST_SKIP() << "mounting a tmpfs is not permitted here";
-    const QString noSpace = QString::fromUtf8(std::strerror(ENOSPC));
+    const QString noSpace = QString::fromStdString(platform::ErrnoText(ENOSPC));
 
     // Extraction: two small members land, the large one fails whole.
     const QString Z = At("z");

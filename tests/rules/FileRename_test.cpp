@@ -1,4 +1,5 @@
 // Renaming one file: never onto an existing name, by either way the rename can go.
+#include "ErrnoText.h"
 #include "FileRename.h"
 #include "TestUtil.h"
 
@@ -13,7 +14,7 @@ using testutil::WriteFile;
 
 namespace {
 
-QString Strerror(int e) { return QString::fromLocal8Bit(std::strerror(e)); }
+QString ErrorText(int e) { return QString::fromStdString(platform::ErrnoText(e)); }
 
 using RenameFn = std::optional<QString> (*)(const QString&, const QString&);
 
@@ -36,21 +37,21 @@ TEST_P(BothWays, NeverReplacesAnExistingName)
 {
     WriteFile(P("a.txt"), "alpha");
     WriteFile(P("b.txt"), "bravo");
-    EXPECT_EQ(GetParam()(P("a.txt"), P("b.txt")), Strerror(EEXIST));
+    EXPECT_EQ(GetParam()(P("a.txt"), P("b.txt")), ErrorText(EEXIST));
     EXPECT_EQ(ReadFile(P("a.txt")), "alpha");
     EXPECT_EQ(ReadFile(P("b.txt")), "bravo");
 }
 
 TEST_P(BothWays, ReportsTheSystemsTextForAGoneFile)
 {
-    EXPECT_EQ(GetParam()(P("missing"), P("other")), Strerror(ENOENT));
+    EXPECT_EQ(GetParam()(P("missing"), P("other")), ErrorText(ENOENT));
 }
 
 TEST_P(BothWays, ReportsATargetWhoseParentIsARegularFile)
 {
     WriteFile(P("a.txt"), "alpha");
     WriteFile(P("plain"), "x");
-    EXPECT_EQ(GetParam()(P("a.txt"), P("plain/a.txt")), Strerror(ENOTDIR));
+    EXPECT_EQ(GetParam()(P("a.txt"), P("plain/a.txt")), ErrorText(ENOTDIR));
     EXPECT_EQ(ReadFile(P("a.txt")), "alpha");
 }
 

@@ -1,5 +1,6 @@
 // The rename batch as data: the check that refuses a batch before anything
 // moves, the journal of what a batch renamed, and the undo of it.
+#include "ErrnoText.h"
 #include "RenameJournal.h"
 #include "TestUtil.h"
 
@@ -18,7 +19,7 @@ using testutil::WriteFile;
 
 namespace {
 
-QString Strerror(int e) { return QString::fromLocal8Bit(std::strerror(e)); }
+QString ErrorText(int e) { return QString::fromStdString(platform::ErrnoText(e)); }
 
 class RenameUnit : public ::testing::Test {
 protected:
@@ -78,8 +79,8 @@ TEST_F(RenameUnit, TheCheckReplaysTheBatchInOrder)
         }
         ASSERT_TRUE(fault) << c.what;
         EXPECT_EQ(fault->index, std::size_t(c.faultyStep)) << c.what;
-        EXPECT_EQ(fault->reason, Strerror(c.error)) << c.what;
-        EXPECT_EQ(PlanFailure(plan), RenameFailureMessage(plan[c.faultyStep].oldPath, Strerror(c.error))) << c.what;
+        EXPECT_EQ(fault->reason, ErrorText(c.error)) << c.what;
+        EXPECT_EQ(PlanFailure(plan), RenameFailureMessage(plan[c.faultyStep].oldPath, ErrorText(c.error))) << c.what;
     }
 }
 
@@ -148,9 +149,9 @@ TEST_F(RenameUnit, UndoGoesNewestFirstAndNamesWhatItCouldNotReverse)
     const auto failed = UndoRenames(LoadRenameJournal(journal)->renames);
     ASSERT_EQ(failed.size(), 2u);
     EXPECT_EQ(failed[0].step, Plan({{"y", "y1"}})[0]);
-    EXPECT_EQ(failed[0].reason, Strerror(ENOENT));
+    EXPECT_EQ(failed[0].reason, ErrorText(ENOENT));
     EXPECT_EQ(failed[1].step, Plan({{"x", "x1"}})[0]);
-    EXPECT_EQ(failed[1].reason, Strerror(EEXIST));
+    EXPECT_EQ(failed[1].reason, ErrorText(EEXIST));
     EXPECT_EQ(RelativeFiles(dir.path()).filter(QRegularExpression("^[^s]")), (QStringList{"1", "2", "x", "x1"}));
     EXPECT_EQ(ReadFile(P("1")), "1");
     EXPECT_EQ(ReadFile(P("2")), "2");
