@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -280,6 +281,80 @@ inline void ExpectRefused(const std::string& bytes, const std::string& expected)
     const std::string message = ErrorOf([&] { ZipArchive::ExtractZipFile(dir / "h.zip", dir / "out", {}); });
     EXPECT_NE(message.find(expected), std::string::npos) << "message: " << message;
     EXPECT_EQ(Tree(dir.Path()), (std::vector<std::string>{"h.zip"}) ) << "something was written";
+}
+
+inline std::uint32_t G16(const std::string& s, std::size_t at)
+{
+    return static_cast<unsigned char>(s.at(at)) | (static_cast<unsigned char>(s.at(at + 1)) << 8);
+}
+inline std::uint32_t G32(const std::string& s, std::size_t at)
+{
+    return G16(s, at) | (G16(s, at + 2) << 16);
+}
+
+// One member of an archive as its headers and bytes say, for checks of what
+// a writer put there. Archives without Zip64 records or a comment only.
+struct Parsed {
+    std::string name, localExtra, centralExtra, data;  // data: the raw (encrypted) bytes
+    std::uint32_t localFlags = 0, flags = 0, method = 0, crc = 0, dosTime = 0, usize = 0;
+};
+
+inline std::vector<Parsed> ParseZip(const std::string& zip)
+{
+    const std::size_t end = zip.size() - 22;
+    if (G32(zip, end) != 0x06054b50)
+        throw std::runtime_error("no end record at the archive's end");
+    std::vector<Parsed> out;
+    std::size_t c = G32(zip, end + 16);
+    for (std::uint32_t i = 0; i < G16(zip, end + 10); ++i) {
+        Parsed m;
+        m.flags = G16(zip, c + 8);
+        m.method = G16(zip, c + 10);
+        m.dosTime = G16(zip, c + 12);
+        m.crc = G32(zip, c + 16);
+        m.usize = G32(zip, c + 24);
+        const std::size_t n = G16(zip, c + 28), e = G16(zip, c + 30), k = G16(zip, c + 32);
+        m.name = zip.substr(c + 46, n);
+        m.centralExtra = zip.substr(c + 46 + n, e);
+        const std::size_t l = G32(zip, c + 42);
+        m.localFlags = G16(zip, l + 6);
+        const std::size_t ln = G16(zip, l + 26), le = G16(zip, l + 28);
+        m.localExtra = zip.substr(l + 30 + ln, le);
+        m.data = zip.substr(l + 30 + ln + le, G32(zip, c + 20));
+        out.push_back(std::move(m));
+        c += 46 + n + e + k;
+    }
+    return out;
+}
+
+// The body of the extra field tagged tag, or nothing.
+inline std::optional<std::string> ExtraField(const std::string& extra, std::uint32_t tag)
+{
+    for (std::size_t at = 0; at + 4 <= extra.size(); at += 4 + G16(extra, at + 2))
+        if (G16(extra, at) == tag)
+            return extra.substr(at + 4, G16(extra, at + 2));
+    return std::nullopt;
+}
+
+inline std::string RawInflate(const std::string& data)
+{
+    z_stream zs{};
+    inflateInit2(&zs, -MAX_WBITS);
+    std::string out;
+    char buf[65536];
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    zs.avail_in = static_cast<uInt>(data.size());
+    int rc = Z_OK;
+    while (rc == Z_OK) {
+        zs.next_out = reinterpret_cast<Bytef*>(buf);
+        zs.avail_out = sizeof buf;
+        rc = inflate(&zs, Z_NO_FLUSH);
+        out.append(buf, sizeof buf - zs.avail_out);
+    }
+    inflateEnd(&zs);
+    if (rc != Z_STREAM_END)
+        throw std::runtime_error("raw inflate failed");
+    return out;
 }
 
 }  // namespace ziptest
