@@ -14,6 +14,7 @@
 
 #include "WorkerPool.h"
 #include "ZipCrc.h"
+#include "ZipCrypto.h"
 #include "ZipIo.h"
 
 namespace paralleldeflate {
@@ -50,6 +51,10 @@ struct Chunk {
     std::vector<unsigned char> output;
     std::uint32_t crc = 0;
     std::string error;
+    // Encrypted archives: the password, and the stream a member's first
+    // chunk leaves for the rest of it.
+    const std::string* password = nullptr;
+    std::unique_ptr<zipcrypto::AesStream> aes;
 };
 
 // One deflate stream per worker thread, reset for every chunk.
@@ -183,9 +188,35 @@ bool LooksIncompressible(const std::vector<unsigned char>& in)
     return true;
 }
 
-void Work(Chunk& c)
+void Append(std::vector<unsigned char>& out, const unsigned char* data, std::size_t len)
 {
-    c.crc = zipcrc::Update(0, c.input.data(), c.input.size());
+    out.insert(out.end(), data, data + len);
+}
+
+// A member's keys are derived on the worker that compressed its first chunk,
+// the costly part of encryption. A member of one chunk is encrypted and
+// sealed with its code there too; the later chunks of a larger one are
+// encrypted in order as they are written, as each continues the counter
+// where the previous one's compressed data ended.
+void Encrypt(Chunk& c)
+{
+    try {
+        zipcrypto::AesSeal seal = zipcrypto::SealMember(*c.password);
+        seal.stream->Encrypt(c.output.data(), c.output.size());
+        c.output.insert(c.output.begin(), seal.head.begin(), seal.head.end());
+        if (c.last) {
+            const auto mac = seal.stream->Mac();
+            Append(c.output, mac.data(), mac.size());
+        } else {
+            c.aes = std::move(seal.stream);
+        }
+    } catch (const std::exception& e) {
+        c.error = e.what();
+    }
+}
+
+void Compress(Chunk& c)
+{
     if (!c.deflate) {
         c.output.swap(c.input);
         return;
@@ -202,6 +233,14 @@ void Work(Chunk& c)
     }
 }
 
+void Work(Chunk& c)
+{
+    c.crc = zipcrc::Update(0, c.input.data(), c.input.size());
+    Compress(c);
+    if (c.password && c.first && c.error.empty())
+        Encrypt(c);
+}
+
 struct Member {
     zipwrite::Source source;
     std::string name;
@@ -211,6 +250,7 @@ struct Member {
     std::uint64_t read = 0;
     std::uint64_t written = 0, compressed = 0;
     uLong crc = 0;
+    std::unique_ptr<zipcrypto::AesStream> aes;  // of a member of several chunks
 };
 
 // Chunks handed to one worker together, so that a tree of small files costs
@@ -297,6 +337,8 @@ private:
             }
             auto chunk = std::make_shared<Chunk>();
             chunk->deflate = method_ == ZipMethod::Deflate;
+            if (!writer_.Password().empty())
+                chunk->password = &writer_.Password();
             // A file is taken at the size it had when it was opened: what
             // another program appends meanwhile is not part of the member. A
             // file that fits is read in one piece.
@@ -364,6 +406,16 @@ private:
             tail.erase(0, tail.size() - kDictionary);
     }
 
+    static void ContinueEncryption(Member& m, Chunk& c)
+    {
+        m.aes->Encrypt(c.output.data(), c.output.size());
+        if (c.last) {
+            const auto mac = m.aes->Mac();
+            Append(c.output, mac.data(), mac.size());
+            m.aes.reset();
+        }
+    }
+
     // Writes the oldest chunk, in member order, and reports progress.
     void Consume(Pending& p)
     {
@@ -380,9 +432,13 @@ private:
                 if (progress_)
                     progress_(m.source.path, m.header, 0);
             }
-            const Chunk& c = *p.chunk;
+            Chunk& c = *p.chunk;
             if (!c.error.empty())
                 throw ZipError("无法压缩" + m.source.path + "：" + c.error);
+            if (c.aes)
+                m.aes = std::move(c.aes);
+            else if (m.aes)
+                ContinueEncryption(m, c);
             writer_.Append(c.output.data(), c.output.size());
             m.crc = crc32_combine64(m.crc, c.crc, static_cast<z_off64_t>(c.length));
             m.written += c.length;

@@ -13,6 +13,7 @@ struct ZipArchive::Impl {
     ZipProgress onProgress;
     bool reading = false;
     bool forceZip64 = false;
+    std::string password;
     zipread::Reader reader;
     zipwrite::Writer writer;
 
@@ -43,6 +44,11 @@ void ZipArchive::SetForceZip64(bool force)
     impl_->forceZip64 = force;
 }
 
+void ZipArchive::SetPassword(const std::string& password)
+{
+    impl_->password = password;
+}
+
 void ZipArchive::Open(const std::string& archivePath, ZipMode mode)
 {
     Close();
@@ -51,6 +57,7 @@ void ZipArchive::Open(const std::string& archivePath, ZipMode mode)
         impl_->reading = true;
     } else {
         impl_->writer.SetForceZip64(impl_->forceZip64);
+        impl_->writer.SetPassword(impl_->password);
         impl_->writer.Open(archivePath);
         impl_->reading = false;
     }
@@ -114,7 +121,8 @@ void ZipArchive::Abandon()
 }
 
 void ZipArchive::ZipDirectoryContents(const std::string& archivePath, const std::string& folder, ZipMethod method,
-                                      ZipProgress onProgress, std::vector<std::string>* special)
+                                      ZipProgress onProgress, std::vector<std::string>* special,
+                                      const std::string& password)
 {
     // Every file is collected before the archive's temporary file exists, and
     // an earlier archive of that name inside the folder is left out, so the
@@ -130,6 +138,7 @@ void ZipArchive::ZipDirectoryContents(const std::string& archivePath, const std:
     const std::string prefix = dirwalk::Join(folder, "");
 
     ZipArchive archive(std::move(onProgress));
+    archive.SetPassword(password);
     archive.Open(archivePath, ZipMode::Write);
     std::vector<paralleldeflate::Job> jobs;
     jobs.reserve(files.size());

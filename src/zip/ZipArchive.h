@@ -39,9 +39,10 @@ public:
 
     // Every file of the folder's tree into a new archive. FIFOs, sockets and
     // devices are never opened: they are left out and, when special is
-    // given, appended to it.
+    // given, appended to it. A password encrypts every member (see SetPassword).
     static void ZipDirectoryContents(const std::string& archivePath, const std::string& folder, ZipMethod method,
-                                     ZipProgress onProgress, std::vector<std::string>* special = nullptr);
+                                     ZipProgress onProgress, std::vector<std::string>* special = nullptr,
+                                     const std::string& password = {});
     static void ExtractZipFile(const std::string& archivePath, const std::string& targetFolder, ZipProgress onProgress);
 
     void SetOnProgress(ZipProgress onProgress);
@@ -59,6 +60,9 @@ public:
     // Writes Zip64 fields for every member and the Zip64 end records even when
     // nothing needs them (applies to the next Open for writing).
     void SetForceZip64(bool force);
+    // Encrypts every member written after the next Open for writing with
+    // WinZip AES-256 under this UTF-8 password; empty: no encryption.
+    void SetPassword(const std::string& password);
 
 private:
     struct Impl;

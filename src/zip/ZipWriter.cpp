@@ -1,5 +1,6 @@
 #include "ZipWriter.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -9,6 +10,7 @@
 #include <zlib.h>
 
 #include "CodePage.h"
+#include "ZipCrypto.h"
 #include "ZipFormat.h"
 
 namespace zipwrite {
@@ -20,6 +22,17 @@ constexpr std::size_t kBufferLimit = 1 << 20;
 // A member this large may not fit 32-bit sizes once deflated; it gets Zip64
 // fields in its local header from the start.
 constexpr std::uint64_t kZip64Threshold = 0xF0000000ull;
+// AES encryption needs readers of version 5.1.
+constexpr std::uint16_t kVersionAes = 51;
+constexpr int kAesStrength = 3;  // AES-256
+constexpr std::uint16_t kAesVendorVersion = 2;  // AE-2: no CRC, the code authenticates the data
+
+std::uint16_t NeededVersion(bool aes, bool zip64)
+{
+    if (aes)
+        return kVersionAes;
+    return zip64 ? kVersionZip64 : kVersionDefault;
+}
 
 std::uint32_t Saturate32(std::uint64_t v, bool force)
 {
@@ -151,6 +164,13 @@ ZipHeader Writer::Begin(const Source& source, const std::string& memberName, Zip
     m.offset = Offset();
     m.zip64Local = forceZip64_ || source.size >= kZip64Threshold;
     ToDosTime(source.modified, m.dosTime, m.dosDate);
+    if (!password_.empty()) {
+        m.flags |= kFlagEncrypted;
+        m.method = zipcrypto::kMethodAes;
+        Put16(m.aesExtra, zipcrypto::kExtraAes);
+        Put16(m.aesExtra, 7);
+        m.aesExtra += zipcrypto::AesExtraBody(kAesVendorVersion, kAesStrength, static_cast<std::uint16_t>(method));
+    }
 
     std::string extra;
     if (m.zip64Local) {
@@ -165,9 +185,10 @@ ZipHeader Writer::Begin(const Source& source, const std::string& memberName, Zip
         extra.push_back(1);
         Put32(extra, static_cast<std::uint32_t>(m.modified));
     }
+    extra += m.aesExtra;
     std::string h;
     Put32(h, kLocalSig);
-    Put16(h, m.zip64Local ? kVersionZip64 : kVersionDefault);
+    Put16(h, NeededVersion(!m.aesExtra.empty(), m.zip64Local));
     Put16(h, m.flags);
     Put16(h, m.method);
     Put16(h, m.dosTime);
@@ -187,7 +208,7 @@ ZipHeader Writer::Begin(const Source& source, const std::string& memberName, Zip
     ZipHeader header;
     header.Name = memberName;
     header.UncompressedSize = source.size;
-    header.Method = static_cast<std::uint16_t>(method);
+    header.Method = members_.back().method;
     header.Flags = members_.back().flags;
     header.DosTime = members_.back().dosTime;
     header.DosDate = members_.back().dosDate;
@@ -204,11 +225,12 @@ void Writer::End(std::uint32_t crc, std::uint64_t uncompressed, std::uint64_t co
     Member& m = members_.back();
     if (!m.zip64Local && (uncompressed >= kMax32 || compressed >= kMax32))
         throw ZipError("无法添加成员" + m.name + "：压缩期间它的文件变大了");
-    m.crc = crc;
+    // AE-2 leaves the CRC out: it would tell about the plain data.
+    m.crc = m.aesExtra.empty() ? crc : 0;
     m.uncompressed = uncompressed;
     m.compressed = compressed;
     std::string p;
-    Put32(p, crc);
+    Put32(p, m.crc);
     if (!m.zip64Local) {
         Put32(p, static_cast<std::uint32_t>(compressed));
         Put32(p, static_cast<std::uint32_t>(uncompressed));
@@ -271,10 +293,11 @@ std::string Writer::CentralHeader(const Member& m) const
         extra.push_back(1);
         Put32(extra, static_cast<std::uint32_t>(m.modified));
     }
-    const std::uint16_t needed = zip64 || m.zip64Local ? kVersionZip64 : kVersionDefault;
+    extra += m.aesExtra;
+    const std::uint16_t needed = NeededVersion(!m.aesExtra.empty(), zip64 || m.zip64Local);
     std::string h;
     Put32(h, kCentralSig);
-    Put16(h, static_cast<std::uint16_t>((kHostUnix << 8) | kVersionZip64));
+    Put16(h, static_cast<std::uint16_t>((kHostUnix << 8) | std::max(needed, kVersionZip64)));
     Put16(h, needed);
     Put16(h, m.flags);
     Put16(h, m.method);

@@ -46,6 +46,11 @@ public:
     // Every member carries Zip64 fields and the archive the Zip64 end records
     // (used to exercise those paths without 4 GiB of data).
     void SetForceZip64(bool force) { forceZip64_ = force; }
+    // Members begun from now on are encrypted with WinZip AES-256 (AE-2)
+    // under this UTF-8 password; empty: not encrypted. Their data, as passed
+    // to Append, is the salt and verifier, the encrypted data and the code.
+    void SetPassword(std::string password) { password_ = std::move(password); }
+    const std::string& Password() const { return password_; }
 
     // A member is begun (its local header written with the sizes left open),
     // its compressed data appended in order, and ended with its checksum and
@@ -70,6 +75,7 @@ private:
         std::uint64_t uncompressed = 0, compressed = 0, offset = 0;
         std::int64_t modified = 0;
         bool zip64Local = false;
+        std::string aesExtra;  // the 0x9901 field of an encrypted member
     };
     void Write(const void* data, std::size_t len);
     void Flush();
@@ -87,6 +93,7 @@ private:
     std::set<std::string> names_;
     bool inMember_ = false;
     bool forceZip64_ = false;
+    std::string password_;
 };
 
 }  // namespace zipwrite

@@ -6,6 +6,7 @@
 #include <sys/time.h>
 
 #include <ctime>
+#include <set>
 
 #include "ZipArchive.h"
 #include "ZipTestUtil.h"
@@ -48,15 +49,16 @@ void ExpectSameTree(const std::string& source, const std::string& extracted)
         EXPECT_EQ(ReadFile(extracted + "/" + name), ReadFile(source + "/" + name)) << name;
 }
 
-std::string OurArchive(const TempDir& dir, bool forceZip64 = false)
+std::string OurArchive(const TempDir& dir, bool forceZip64 = false, const std::string& password = {})
 {
     MakeTree(dir / "src");
     const std::string zip = dir / "ours.zip";
     if (!forceZip64) {
-        ZipArchive::ZipDirectoryContents(zip, dir / "src", ZipMethod::Deflate, {});
+        ZipArchive::ZipDirectoryContents(zip, dir / "src", ZipMethod::Deflate, {}, nullptr, password);
     } else {
         ZipArchive a;
         a.SetForceZip64(true);
+        a.SetPassword(password);
         a.Open(zip, ZipMode::Write);
         for (const std::string& name : kTreeNames)
             a.Add(dir / ("src/" + name), name, name == "sub/text.txt" ? ZipMethod::Stored : ZipMethod::Deflate);
@@ -123,6 +125,41 @@ TEST(ZipInteropOurs, BsdtarListsTheRightNames)
         EXPECT_EQ(Shell(kUtf8 + "mkdir -p " + Quote(dir / "bt") + " && bsdtar -xf " + Quote(zip) + " -C " +
                         Quote(dir / "bt"), &out), 0) << out;
         ExpectSameTree(dir / "src", dir / "bt");
+    }
+}
+
+// Encrypted archives: every member, the empty one included, carries the
+// encryption flag and the AES field in both headers and a salt of its own,
+// and 7-Zip and bsdtar extract it with the password and only with it.
+TEST(ZipInteropOurs, EncryptedArchivesOpenWithThePasswordOnly)
+{
+    REQUIRE_TOOL("7z");
+    REQUIRE_TOOL("bsdtar");
+    const std::string password = "pass word!";
+    for (const bool zip64 : {false, true}) {
+        TempDir dir;
+        const std::string zip = OurArchive(dir, zip64, password);
+        std::string out;
+        EXPECT_NE(Shell("7z t -pwrong " + Quote(zip), &out), 0) << out;
+        EXPECT_EQ(Shell(kUtf8 + "7z x -y -p" + Quote(password) + " -o" + Quote(dir / "7") + " " + Quote(zip), &out),
+                  0) << out;
+        ExpectSameTree(dir / "src", dir / "7");
+        EXPECT_EQ(Shell(kUtf8 + "mkdir -p " + Quote(dir / "bt") + " && bsdtar -xf " + Quote(zip) + " --passphrase " +
+                        Quote(password) + " -C " + Quote(dir / "bt"), &out), 0) << out;
+        ExpectSameTree(dir / "src", dir / "bt");
+        if (zip64)
+            continue;  // the parser below reads 32-bit sizes only
+        std::set<std::string> salts;
+        for (const Parsed& m : ParseZip(ReadFile(zip))) {
+            EXPECT_TRUE((m.localFlags & 1) && (m.flags & 1)) << m.name;
+            EXPECT_EQ(m.method, 99u) << m.name;
+            EXPECT_EQ(m.crc, 0u) << m.name;
+            const std::string aes = std::string("\x02\x00" "AE" "\x03\x08\x00", 7);
+            EXPECT_EQ(ExtraField(m.localExtra, 0x9901), aes) << m.name;
+            EXPECT_EQ(ExtraField(m.centralExtra, 0x9901), aes) << m.name;
+            salts.insert(m.data.substr(0, 16));
+        }
+        EXPECT_EQ(salts.size(), kTreeNames.size());
     }
 }
 
@@ -324,6 +361,29 @@ TEST(ZipInteropNames, OddLinuxNamesRoundTripAndPeersOpenTheArchive)
         EXPECT_EQ(Shell(kUtf8 + "bsdtar -tf " + Quote(dir / "n.zip") + " | wc -l", &out), 0);
         EXPECT_EQ(out.substr(out.find_first_not_of(' ')), "6\n");
     }
+}
+
+// The same names in an encrypted archive keep their bytes, and the peers that
+// decrypt read every member.
+TEST(ZipInteropNames, OddLinuxNamesInAnEncryptedArchive)
+{
+    REQUIRE_TOOL("7z");
+    REQUIRE_TOOL("bsdtar");
+    TempDir dir;
+    const std::set<std::string> names = {"\xD6\xD0\xCE\xC4.txt", "s\xFF.bin", "a\\b.txt"};
+    for (const std::string& name : names)
+        WriteFile(dir / ("src/" + name), "content of " + name);
+    ZipArchive::ZipDirectoryContents(dir / "n.zip", dir / "src", ZipMethod::Deflate, {}, nullptr, "pw");
+    std::set<std::string> stored;
+    for (const Parsed& m : ParseZip(ReadFile(dir / "n.zip")))
+        stored.insert(m.name);
+    EXPECT_EQ(stored, names);
+    std::string out;
+    EXPECT_EQ(Shell("7z t -ppw " + Quote(dir / "n.zip"), &out), 0) << out;
+    EXPECT_EQ(Shell(kUtf8 + "mkdir -p " + Quote(dir / "bt") + " && bsdtar -xf " + Quote(dir / "n.zip") +
+                    " --passphrase pw -C " + Quote(dir / "bt") + " && find " + Quote(dir / "bt") + " -type f | wc -l",
+                    &out), 0) << out;
+    EXPECT_EQ(out, "3\n");
 }
 
 // A Unicode Path field with no name in it is ignored (it once read the last
