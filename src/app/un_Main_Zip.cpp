@@ -5,6 +5,7 @@
 // messages run (the loops below do not pump), so the stop button works there.
 #include "un_Main.h"
 
+#include "CryptBatch.h"
 #include "Dialogs.h"
 #include "ListEntries.h"
 #include "ProgressBar.h"
@@ -25,6 +26,8 @@ const QString kZipFolderFailed = QStringLiteral("文件夹压缩发生错误,程
 const QString kUnZipFolderFailed = QStringLiteral("文件夹解压发生错误,程序终止");
 const QString kListZipped = QStringLiteral("列表文件压缩成功！");
 const QString kListUnzipped = QStringLiteral("列表文件解压成功！");
+const QString kEncryptArchiveQuestion =
+    QStringLiteral("是否使用密钥框中的密码加密压缩文件？（AES-256，7-Zip、WinRAR 等可以解压）");
 
 QString FolderDone(const QString& folder, const char* verb)
 {
@@ -52,6 +55,27 @@ ZipProgress UnZipProgressOf(Tfrm_main& w)
     return [&w](ZipArchive* s, const std::string& f, const ZipHeader& h, std::int64_t p) {
         w.OnUnZipProgressEvent(s, f, h, p);
     };
+}
+
+// Page 1's password edit offers its text for the archive: with Yes the
+// archive is encrypted with it, with No (or an empty edit) it is written as
+// ever. A password the encryption batches would refuse is refused here too,
+// and then no batch starts.
+struct ArchivePassword {
+    bool start = true;
+    QString password;  // empty: not encrypted
+};
+
+ArchivePassword AskArchivePassword(Tfrm_main& w)
+{
+    const QString text = w.edt_Password->text();
+    if (text.isEmpty() || !w.Dialogs().AskYesNo(&w, ApplicationTitle(), kEncryptArchiveQuestion))
+        return {};
+    if (const auto refusal = cryptbatch::PasswordRefusal(text)) {
+        w.Dialogs().ShowMessage(&w, ApplicationTitle(), *refusal);
+        return {false, {}};
+    }
+    return {true, text};
 }
 
 std::optional<QString> PickTarget(Tfrm_main& w)
@@ -95,11 +119,14 @@ void Tfrm_main::btn_ZipFolderClick()
     try {
         ProgressBar->SetPosition(0);
         saveDialogFilter = kZipFilter;
-        if (auto archive = AskArchiveName(*this)) {
+        const ArchivePassword encryption = AskArchivePassword(*this);
+        std::optional<QString> archive;
+        if (encryption.start && (archive = AskArchiveName(*this))) {
             // The edit stays usable meanwhile; the report names the folder compressed.
             const QString folder = edt_Folder->text();
             QStringList special;
-            zipbatch::ZipFolder(*archive, folder, ZipProgressOf(*this), StopHooks(*this, &special));
+            zipbatch::ZipFolder(*archive, folder, ZipProgressOf(*this), StopHooks(*this, &special),
+                                encryption.password);
             StaticText1->setText(FolderDone(folder, "压缩成功！"));
             ReportSpecialFiles(*this, special);
         }
@@ -117,7 +144,10 @@ void Tfrm_main::btn_ZipSelectedClick()
     ProgressBar->SetPosition(0);
     saveDialogFilter = kZipFilter;
     ZipArchive zip(ZipProgressOf(*this));
-    if (auto archive = AskArchiveName(*this)) {
+    const ArchivePassword encryption = AskArchivePassword(*this);
+    zip.SetPassword(encryption.password.toStdString());
+    std::optional<QString> archive;
+    if (encryption.start && (archive = AskArchiveName(*this))) {
         // The archive exists from its opening on, even if nothing is added.
         QStringList special;
         batch::Hooks hooks = StopHooks(*this, &special);

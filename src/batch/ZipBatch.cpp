@@ -26,10 +26,12 @@ bool IsZipArchive(const QString& path)
     return dot >= 0 && name.mid(dot) == QLatin1String(".zip");
 }
 
-void ZipFolder(const QString& archive, const QString& folder, const ZipProgress& progress, const batch::Hooks& hooks)
+void ZipFolder(const QString& archive, const QString& folder, const ZipProgress& progress, const batch::Hooks& hooks,
+               const QString& password)
 {
     std::vector<std::string> special;
-    ZipArchive::ZipDirectoryContents(EncodePath(archive), EncodePath(folder), ZipMethod::Deflate, progress, &special);
+    ZipArchive::ZipDirectoryContents(EncodePath(archive), EncodePath(folder), ZipMethod::Deflate, progress, &special,
+                                     password.toStdString());
     for (const std::string& path : special)
         if (hooks.leftOut)
             hooks.leftOut(DecodePath(path));

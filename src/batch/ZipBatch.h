@@ -16,9 +16,10 @@ bool IsZipArchive(const QString& path);
 
 // The folder-wide archive: every file below folder, named relative to it,
 // collected before the archive is created; FIFOs, sockets and devices go to
-// hooks.leftOut. Throws with the failure's message.
+// hooks.leftOut. Throws with the failure's message. A password encrypts
+// every member (WinZip AES-256, the password's UTF-8 bytes).
 void ZipFolder(const QString& archive, const QString& folder, const ZipProgress& progress,
-               const batch::Hooks& hooks = {});
+               const batch::Hooks& hooks = {}, const QString& password = {});
 
 // The failures of the batches below, as batch::Failure::kind.
 enum FailureKind {

@@ -90,21 +90,28 @@ QStringList BatchFiles(const Options& o, Reporter& report, qsizetype skipOperand
     return RegularFiles(o.operands.mid(skipOperands), report);
 }
 
-int Crypt(const Options& o, cryptbatch::Direction direction)
+// The password of the batch, read and checked before anything is written.
+QString CheckedPassword(const Options& o, bool confirm)
 {
-    RequireFolder(*o.target, QStringLiteral("目标文件夹"));
-    const bool encrypt = direction == cryptbatch::Direction::Encrypt;
-    const PasswordRead read = ReadPassword(o, encrypt);
+    const PasswordRead read = ReadPassword(o, confirm);
     if (!read.error.isEmpty())
         throw NotStarted{read.error};
     if (const auto refusal = cryptbatch::PasswordRefusal(read.password))
         throw NotStarted{*refusal};
+    return read.password;
+}
+
+int Crypt(const Options& o, cryptbatch::Direction direction)
+{
+    RequireFolder(*o.target, QStringLiteral("目标文件夹"));
+    const bool encrypt = direction == cryptbatch::Direction::Encrypt;
+    const QString password = CheckedPassword(o, encrypt);
     if (o.folder)
         RequireFolder(*o.folder, QStringLiteral("文件夹"));
     Reporter report(o.verbose);
     // The log comes first: a target folder inside the tree lists it as one of the tree's files.
     cryptbatch::CryptRun run({direction, o.folder ? cryptbatch::Layout::Tree : cryptbatch::Layout::Flat,
-                              read.password, *o.target, o.folder.value_or(QString())});
+                              password, *o.target, o.folder.value_or(QString())});
     const QStringList files = BatchFiles(o, report);
     report.SetTotal(files.size());
     run.Walk(batch::Entries::Of(files), report.Hooks(true));
@@ -115,16 +122,20 @@ int Crypt(const Options& o, cryptbatch::Direction direction)
 int Zip(const Options& o)
 {
     const QString archive = o.operands.first();
+    // Without a password option the archive is not encrypted, and nothing is asked.
+    const QString password =
+        o.password || o.passwordFile || o.askPassword ? CheckedPassword(o, true) : QString();
     Reporter report(o.verbose);
     if (o.folder) {
         RequireFolder(*o.folder, QStringLiteral("文件夹"));
-        zipbatch::ZipFolder(archive, *o.folder, report.ArchiveProgress(), report.Hooks(true));
+        zipbatch::ZipFolder(archive, *o.folder, report.ArchiveProgress(), report.Hooks(true), password);
         report.EndArchive();
         return Finish(report);
     }
     const QStringList files = BatchFiles(o, report, 1);
     report.SetTotal(files.size());
     ZipArchive zip(report.ArchiveProgress());
+    zip.SetPassword(password.toStdString());
     zipbatch::ZipEntries(zip, archive, batch::Entries::Of(files), report.Hooks(true));
     return Finish(report);
 }

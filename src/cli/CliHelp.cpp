@@ -13,8 +13,8 @@ QString ProgramHelp()
         "               DES 加密，目标文件和 note.txt 写入 TARGET\n"
         "  decrypt      -t TARGET [-p PASSWORD | --password-file FILE] (FILE... | -r FOLDER)\n"
         "               DES 解密，目标文件和 note.txt 写入 TARGET\n"
-        "  zip          ARCHIVE (FILE... | -r FOLDER)\n"
-        "               压缩为 ARCHIVE（不追加 .zip）\n"
+        "  zip          [-p PASSWORD | --password-file FILE | --ask-password] ARCHIVE (FILE... | -r FOLDER)\n"
+        "               压缩为 ARCHIVE（不追加 .zip），给出密码时用 AES-256 加密\n"
         "  unzip        [-t TARGET] ARCHIVE...\n"
         "               解压到压缩文件所在目录，或用 -t 全部解压到 TARGET\n"
         "  list         [-o OUTPUT.csv] (FILE... | -r FOLDER)\n"
@@ -53,9 +53,13 @@ QString CommandHelp(const QString& command)
                               "解密由加密批处理生成的文件，并在 TARGET 中写入 note.txt。\n")
                + password.arg(QStringLiteral("一次")) + common;
     if (command == QLatin1String("zip"))
-        return QStringLiteral("用法：velmora-cli zip ARCHIVE (FILE... | -r FOLDER)\n"
+        return QStringLiteral("用法：velmora-cli zip [-p PASSWORD | --password-file FILE | --ask-password] ARCHIVE (FILE... | -r FOLDER)\n"
                               "把文件压缩为 ZIP 文件 ARCHIVE（名称照给出的写，不追加 .zip；已有的同名文件被替换）。\n"
-                              "成员名：-r 时为相对于 FOLDER 的路径，否则为文件名本身。\n")
+                              "成员名：-r 时为相对于 FOLDER 的路径，否则为文件名本身。\n"
+                              "  -p, --password PASSWORD 用 PASSWORD 加密每个成员（AES-256，7-Zip、WinRAR 等可以解压）\n"
+                              "      --password-file FILE  从 FILE 的第一行读取密码\n"
+                              "      --ask-password      在终端上不回显地输入密码两次（须一致）\n"
+                              "空密码或含当前代码页无法表示的字符的密码被拒绝。不给密码时不加密。\n")
                + common;
     if (command == QLatin1String("unzip"))
         return QStringLiteral("用法：velmora-cli unzip [-t TARGET] ARCHIVE...\n"

@@ -13,7 +13,7 @@ const std::map<QString, std::set<QString>>& CommandOptions()
     static const std::map<QString, std::set<QString>> table{
         {QStringLiteral("encrypt"), {"target", "password", "password-file", "recursive", "verbose"}},
         {QStringLiteral("decrypt"), {"target", "password", "password-file", "recursive", "verbose"}},
-        {QStringLiteral("zip"), {"recursive", "verbose"}},
+        {QStringLiteral("zip"), {"password", "password-file", "ask-password", "recursive", "verbose"}},
         {QStringLiteral("unzip"), {"target", "verbose"}},
         {QStringLiteral("list"), {"output", "recursive", "verbose"}},
         {QStringLiteral("rename"), {"rule", "replace", "first", "dry-run", "recursive", "verbose"}},
@@ -40,7 +40,7 @@ int ValueCount(const QString& name)
 {
     if (name == QLatin1String("replace"))
         return 2;
-    static const std::set<QString> flags{"verbose", "first", "dry-run", "help"};
+    static const std::set<QString> flags{"verbose", "first", "dry-run", "help", "ask-password"};
     return flags.count(name) ? 0 : 1;
 }
 
@@ -126,6 +126,7 @@ private:
         else if (name == QLatin1String("verbose")) o.verbose = true;
         else if (name == QLatin1String("first")) o.first = true;
         else if (name == QLatin1String("dry-run")) o.dryRun = true;
+        else if (name == QLatin1String("ask-password")) o.askPassword = true;
         if (!slot)
             return;
         if (*slot)
@@ -153,6 +154,8 @@ private:
             return Fail(QStringLiteral("缺少目标文件夹（-t TARGET）"));
         if (o.password && o.passwordFile)
             return Fail(QStringLiteral("-p 与 --password-file 只能用一个"));
+        if (o.askPassword && (o.password || o.passwordFile))
+            return Fail(QStringLiteral("--ask-password 不与 -p 或 --password-file 一起用"));
         if (c == QLatin1String("rename")) {
             if (bool(o.rule) == bool(o.replaceOld))
                 return Fail(QStringLiteral("须给出 --rule RULE 或 --replace OLD NEW 之一"));

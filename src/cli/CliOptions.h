@@ -21,6 +21,7 @@ struct Options {
     QString replaceNew;
     bool first = false;   // --first
     bool dryRun = false;  // --dry-run
+    bool askPassword = false;  // --ask-password
     QStringList operands;  // the FILE... or ARCHIVE... operands, as paths
 };
 

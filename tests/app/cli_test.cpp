@@ -123,10 +123,12 @@ TEST_F(CliBesideWindow, EveryCommandLeavesTheBytesTheWindowLeaves)
              f.w.btn_DECrypt_ALl->click();
          }, [&](CliBesideWindow& f) { return QStringList{"decrypt", "-t", f.T, "-p", pw, "-r", f.E}; }, out},
         {"zip tree", [](CliBesideWindow& f) {
+             f.dialogs.yesNoAnswers = {false};  // the key edit still holds the password: not for the archive
              f.dialogs.saveAnswers = {f.T + "/a"};
              f.w.btn_ZipFolder->click();
          }, [](CliBesideWindow& f) { return QStringList{"zip", f.T + "/a.zip", "-r", f.S}; }, out},
         {"zip checked", [](CliBesideWindow& f) {
+             f.dialogs.yesNoAnswers = {false};  // the key edit still holds the password: not for the archive
              f.dialogs.saveAnswers = {f.T + "/a"};
              f.w.btn_ZipSelected->click();
          }, [](CliBesideWindow& f) { return QStringList{"zip", f.T + "/a.zip"} + f.TopFiles(); }, out},
@@ -312,6 +314,51 @@ TEST_F(CliBesideWindow, PasswordsFromEverySourceGiveTheSameKey)
     EXPECT_TRUE(shown.contains("/1] a.txt")) << shown.toStdString();
 }
 
+// zip encrypts only when given a password, from any of its three sources;
+// 7-Zip opens the archive with that password and refuses another.
+TEST_F(CliBesideWindow, ZipPasswordsFromEverySourceEncryptTheArchive)
+{
+    if (!testutil::HaveTool(QStringLiteral("7z")))
+        GTEST_SKIP() << "7z missing";
+    const QString file = S + "/a.txt";
+    WriteFile(tmp.path() + "/pw", "pa ss\nsecond line\n");
+    struct Source {
+        const char* name;
+        QStringList args;
+        QByteArray piped;
+        QList<QByteArray> typed;  // answers on a terminal, when not empty
+        int status;
+    };
+    const Source sources[] = {
+        {"-p", {"-p", "pa ss"}, {}, {}, 0},
+        {"file", {"--password-file", tmp.path() + "/pw"}, {}, {}, 0},
+        {"ask, piped", {"--ask-password"}, "pa ss\n", {}, 0},
+        {"ask, typed", {"--ask-password"}, {}, {"pa ss", "pa ss"}, 0},
+        {"ask, typed twice differently", {"--ask-password"}, {}, {"pa ss", "other"}, 2},
+    };
+    for (const Source& s : sources) {
+        SCOPED_TRACE(s.name);
+        const QString archive = T + "/" + U(s.name) + ".zip";
+        const QStringList args = QStringList{"zip"} + s.args + QStringList{archive, file};
+        QByteArray shown;
+        const int status = s.typed.isEmpty() ? RunCli(args, s.piped).status : RunOnTerminal(args, s.typed, &shown);
+        ASSERT_EQ(status, s.status) << shown.toStdString();
+        EXPECT_FALSE(shown.contains("pa ss"));
+        if (status != 0) {
+            EXPECT_FALSE(testutil::Exists(archive));
+            continue;
+        }
+        QProcess sevenZip;
+        sevenZip.start("7z", {"x", "-so", "-pwrong", archive});
+        sevenZip.waitForFinished();
+        EXPECT_NE(sevenZip.exitCode(), 0);
+        sevenZip.start("7z", {"x", "-so", "-ppa ss", archive});
+        sevenZip.waitForFinished();
+        EXPECT_EQ(sevenZip.exitCode(), 0);
+        EXPECT_EQ(sevenZip.readAllStandardOutput(), ReadFile(file));
+    }
+}
+
 TEST_F(CliBesideWindow, ExitStatusesAndTheirLines)
 {
     const QString a = S + "/a.txt";
@@ -326,6 +373,8 @@ TEST_F(CliBesideWindow, ExitStatusesAndTheirLines)
         {{"encrypt", "-p", "x", a}, 2, "-t TARGET"},
         {{"encrypt", "-t", T, "-p", "x", "-r", S, a}, 2, "只能用一个"},
         {{"zip", "--rule", "x", "a.zip", a}, 2, "没有选项 --rule"},
+        {{"zip", "-p", "x", "--ask-password", "a.zip", a}, 2, "--ask-password 不与"},
+        {{"zip", "-p", U("a😀"), T + "/a.zip", a}, 2, "无法表示的字符：😀"},
         {{"encrypt", "-t", T + "/missing", "-p", "x", a}, 2, "目标文件夹不存在"},
         {{"list", "-r", S + "/missing"}, 2, "不存在"},
         {{"encrypt", "-t", T, "-p", "", a}, 2, "密码为空值"},

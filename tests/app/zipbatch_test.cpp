@@ -201,6 +201,71 @@ TEST_F(ZipBatch, SelectedArchiveHoldsCheckedEntriesUnderBareNamesInListOrder)
     EXPECT_EQ(dialogs.shown.at(0).text, QStringLiteral("*.zip|*.zip"));
 }
 
+// A password in page 1's key edit: both compress buttons ask first whether
+// to encrypt with it. Yes gives an archive that opens with that password
+// only; No and an empty edit give the plain archive without a box; a password
+// the encryption batches refuse starts nothing.
+TEST_F(ZipBatch, PasswordInTheKeyEditOffersAnEncryptedArchive)
+{
+    if (!testutil::HaveTool(QStringLiteral("bsdtar")))
+        GTEST_SKIP() << "bsdtar missing";
+    Write(QStringLiteral("D/x.txt"), "top file\n");
+    Write(QStringLiteral("D/big.bin"), Noise(1500000, 4));
+    SetFolderText(w.edt_Folder, At(QStringLiteral("D")));
+    Fill(w.Lst_FIles_1, {At(QStringLiteral("D/x.txt")), At(QStringLiteral("D/big.bin"))});
+    const QString question = QStringLiteral("是否使用密钥框中的密码加密压缩文件？（AES-256，7-Zip、WinRAR 等可以解压）");
+    struct Case {
+        const char* name;
+        QPushButton* button;
+        QString password;
+        bool yes;
+        const char* outcome;  // "encrypted", "plain" or "refused"
+    };
+    const Case cases[] = {
+        {"folder yes", w.btn_ZipFolder, QStringLiteral("pa ss 密码"), true, "encrypted"},
+        {"selected yes", w.btn_ZipSelected, QStringLiteral("pa ss 密码"), true, "encrypted"},
+        {"folder no", w.btn_ZipFolder, QStringLiteral("pw"), false, "plain"},
+        {"selected empty", w.btn_ZipSelected, QString(), true, "plain"},
+        {"folder refused", w.btn_ZipFolder, QStringLiteral("a😀"), true, "refused"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString name = At(QString::fromUtf8(c.name).replace(QLatin1Char(' '), QLatin1Char('_')));
+        w.edt_Password->setText(c.password);
+        dialogs.shown.clear();
+        dialogs.yesNoAnswers = {c.yes};
+        dialogs.saveAnswers = {name};
+        c.button->click();
+        const QString archive = name + QStringLiteral(".zip");
+        const QString outcome = QString::fromLatin1(c.outcome);
+        QList<ShownBox::Kind> kinds;
+        for (const ShownBox& b : dialogs.shown)
+            kinds << b.kind;
+        if (c.password.isEmpty())
+            EXPECT_EQ(kinds, QList<ShownBox::Kind>{ShownBox::SaveFile});
+        else
+            EXPECT_EQ(dialogs.Texts(ShownBox::YesNo), QStringList{question});
+        if (outcome == QLatin1String("refused")) {
+            EXPECT_EQ(kinds, (QList<ShownBox::Kind>{ShownBox::YesNo, ShownBox::Message}));
+            EXPECT_FALSE(Exists(archive));
+            continue;
+        }
+        const bool encrypted = outcome == QLatin1String("encrypted");
+        EXPECT_EQ(RunArgs(QStringLiteral("unzip"), {QStringLiteral("-tq"), archive}) == 0, !encrypted);
+        const QString back = name + QStringLiteral("_back"), wrong = name + QStringLiteral("_wrong");
+        QDir().mkpath(back);
+        QDir().mkpath(wrong);
+        const QString given = c.password.isEmpty() ? QStringLiteral("unused") : c.password;
+        EXPECT_EQ(RunArgs(QStringLiteral("bsdtar"), {QStringLiteral("-xf"), archive, QStringLiteral("--passphrase"),
+                                                     given + QStringLiteral("x"), QStringLiteral("-C"), wrong}) == 0,
+                  !encrypted);
+        ASSERT_EQ(RunArgs(QStringLiteral("bsdtar"), {QStringLiteral("-xf"), archive, QStringLiteral("--passphrase"),
+                                                     given, QStringLiteral("-C"), back}), 0);
+        EXPECT_EQ(Tree(back), Tree(At(QStringLiteral("D"))));
+        EXPECT_TRUE(AllButtonsEnabled());
+    }
+}
+
 TEST_F(ZipBatch, SelectedCompressionWithNothingCheckedOrAnEmptyListStillWritesAnArchive)
 {
     Write(QStringLiteral("f.txt"), "f");
