@@ -136,11 +136,11 @@ void Tfrm_main::btn_ChangeSelectedNameClick()
 
 namespace {
 
-QString UndoQuestion(const RenameJournalContents& last)
+QString UndoQuestion(const RenameUndo& undo)
 {
     return QStringLiteral("撤销上次批量改名：将文件夹“%1”中的 %2 个文件恢复为原来的名称。是否继续？")
-        .arg(last.folder)
-        .arg(last.renames.size());
+        .arg(undo.Journal().folder)
+        .arg(undo.DoneCount());
 }
 
 ListedBox UndoFailures(const std::vector<UndoFailure>& failed)
@@ -156,12 +156,13 @@ ListedBox UndoFailures(const std::vector<UndoFailure>& failed)
 
 void Tfrm_main::UndoLastRenameClick()
 {
-    const auto last = LoadRenameJournal();
-    if (!last || !Dialogs().AskYesNo(this, QStringLiteral("撤销上次批量改名"), UndoQuestion(*last)))
+    // Held until the undo ends: no batch starts meanwhile. Another one
+    // running, or a journal that can't be trusted, ends here with its message.
+    RenameUndo undo;
+    if (!undo.Pending() || !Dialogs().AskYesNo(this, QStringLiteral("撤销上次批量改名"), UndoQuestion(undo)))
         return;
     DisEnabledExclude(QStringLiteral("btn_Stop"));
-    const std::vector<UndoFailure> failed = UndoRenames(last->renames);
-    ClearRenameJournal();  // what could not be undone stays as it is, and is named once
+    const std::vector<UndoFailure> failed = undo.Run({});  // what could not be undone stays as it is, and is named once
     if (!failed.empty()) {
         const ListedBox box = UndoFailures(failed);
         Dialogs().ShowError(this, ApplicationTitle(), box.text, box.details);

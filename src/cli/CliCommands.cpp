@@ -11,6 +11,7 @@
 #include "folder_services.h"
 
 #include <climits>
+#include <csignal>
 #include <cstring>
 #include <exception>
 #include <optional>
@@ -186,6 +187,16 @@ RenameRule RuleOf(const Options& o)
     return rule;
 }
 
+// For the tests of kills and races: with VELMORA_TEST_PAUSE=N a rename batch
+// or its undo stops itself (SIGSTOP) once it has done N files, so that a test
+// can send a signal or start another batch before it goes on (SIGCONT).
+void PauseForTests(int done)
+{
+    static const int pauseAt = qEnvironmentVariableIntValue("VELMORA_TEST_PAUSE");
+    if (pauseAt > 0 && done == pauseAt)
+        std::raise(SIGSTOP);
+}
+
 // The folder the journal names for the undo: the tree's, or the first file's.
 QString JournalFolder(const Options& o, const QStringList& files)
 {
@@ -218,6 +229,7 @@ int Rename(const Options& given)
         // rename ends the batch, and what was renamed goes into the shared journal.
         RunRenamePlan(plan, JournalFolder(o, files), [&](int i) {
             hooks.Done(plan[static_cast<std::size_t>(i)].oldPath, i);
+            PauseForTests(i + 1);
             return !hooks.StopRequested();
         });
     } catch (const std::exception& e) {
@@ -229,14 +241,21 @@ int Rename(const Options& given)
 
 int UndoRename(const Options& o)
 {
-    const std::optional<RenameJournalContents> last = LoadRenameJournal();
-    if (!last)
+    RenameUndo undo;  // another batch running, or a journal that can't be trusted, starts nothing
+    if (!undo.Pending())
         throw NotStarted{QStringLiteral("没有可撤销的批量改名")};
     Reporter report(o.verbose);
-    report.SetTotal(static_cast<qsizetype>(last->renames.size()));
-    for (const UndoFailure& failure : UndoRenames(last->renames))
+    const auto& renames = undo.Journal().renames;
+    report.SetTotal(static_cast<qsizetype>(renames.size()));
+    const batch::Hooks hooks = report.Hooks(true);
+    int done = 0;
+    // What could not be undone is named and left as it is.
+    for (const UndoFailure& failure : undo.Run([&](int i) {
+             hooks.Done(renames[static_cast<std::size_t>(i)].step.newPath, i);
+             PauseForTests(++done);
+             return !hooks.StopRequested();
+         }))
         report.Failed(failure.step.newPath, failure.reason);
-    ClearRenameJournal();
     return Finish(report);
 }
 

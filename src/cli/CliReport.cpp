@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <iterator>
 #include <unistd.h>
 
 namespace cli {
@@ -12,12 +13,21 @@ namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
 
+// Ctrl+C, a service stop (SIGTERM, as timeout and systemd send) and a lost
+// ssh session (SIGHUP) all end a batch the same way.
+const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// Which of them we catch: one ignored when we start (nohup, a background
+// job) stays ignored.
+bool g_caught[std::size(kStopSignals)] = {};
+
 void OnInterrupt(int)
 {
-    // The first Ctrl+C ends the batch between two files, like the window's
-    // stop button; a second one ends the program at once.
+    // The first one ends the batch between two files, like the window's stop
+    // button; a second one ends the program at once.
     g_stop = 1;
-    std::signal(SIGINT, SIG_DFL);
+    for (std::size_t i = 0; i < std::size(kStopSignals); ++i)
+        if (g_caught[i])
+            std::signal(kStopSignals[i], SIG_DFL);
 }
 
 void Err(const QString& text)
@@ -54,7 +64,13 @@ bool Reporter::StopRequested()
 
 void Reporter::CatchInterrupt()
 {
-    std::signal(SIGINT, OnInterrupt);
+    for (std::size_t i = 0; i < std::size(kStopSignals); ++i) {
+        struct sigaction now {};
+        sigaction(kStopSignals[i], nullptr, &now);
+        g_caught[i] = now.sa_handler != SIG_IGN;
+        if (g_caught[i])
+            std::signal(kStopSignals[i], OnInterrupt);
+    }
 }
 
 batch::Hooks Reporter::Hooks(bool goOnAfterFailure)

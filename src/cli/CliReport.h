@@ -35,7 +35,7 @@ public:
     void Print(const QString& line);
 
     int Failures() const { return failures_; }
-    // A stop request (Ctrl+C) asked so far.
+    // A stop request (Ctrl+C, SIGTERM or SIGHUP) asked so far.
     static bool StopRequested();
     static void CatchInterrupt();
 

@@ -1,67 +1,108 @@
 #include "RenameJournal.h"
-#include "ErrnoText.h"
 
-#include "FileRename.h"
-#include "SafeFile.h"
+#include "ErrnoText.h"
+#include "StateFiles.h"
 #include "folder_services.h"
 
 #include <QByteArray>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QList>
 #include <cerrno>
-#include <cstring>
-#include <exception>
-#include <stdexcept>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
-// One line per rename, each path as its file-system bytes, percent-encoded, so
-// any name (spaces, line breaks, bytes that are not UTF-8) survives the round trip.
-const QByteArray kHeader = "velmora rename journal 1";
+// One line per rename: the file's folder below the batch's folder ("." for
+// the folder itself), its old and its new name, each as file-system bytes,
+// percent-encoded so that any name (spaces, line breaks, bytes that are not
+// UTF-8) survives; then the file's device and inode in decimal.
+const QByteArray kHeaderStem = "velmora rename journal ";
+const QByteArray kHeader = kHeaderStem + "2";
 const QByteArray kFolderTag = "folder ";
+const QByteArray kTop = ".";
 
-QByteArray Field(const QString& path)
+QByteArray Field(const QByteArray& bytes)
 {
-    return QByteArray::fromStdString(EncodePath(path)).toPercentEncoding();
+    return bytes.toPercentEncoding();
 }
 
-QString Unfield(const QByteArray& field)
+QByteArray Bytes(const QString& path)
 {
-    return DecodePath(QByteArray::fromPercentEncoding(field).toStdString());
+    return QByteArray::fromStdString(EncodePath(path));
 }
 
-QByteArray Serialise(const RenameJournalContents& contents)
+QString Text(const QByteArray& bytes)
 {
-    QByteArray text = kHeader + '\n' + kFolderTag + Field(contents.folder) + '\n';
-    for (const RenameStep& step : contents.renames)
-        text += Field(step.oldPath) + ' ' + Field(step.newPath) + '\n';
-    return text;
+    return DecodePath(bytes.toStdString());
 }
 
-[[noreturn]] void Fail(const QString& what, int error)
+// A folder path without a trailing "/" (but "/" itself).
+QString Trimmed(QString folder)
 {
-    throw std::runtime_error((what + QStringLiteral("：") + QString::fromStdString(platform::ErrnoText(error))).toStdString());
+    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
+        folder.chop(1);
+    return folder;
 }
 
-// Puts the whole journal in place through the layer every finished file goes
-// through; its data reaches the disk before it takes its name, also when there
-// was no journal before, so a crash leaves the old journal or the whole new one.
-void ReplaceAtomically(const QString& target, const QByteArray& bytes)
+// The folder below `folder` that `dir` is, "." for the folder itself; nothing
+// when dir lies outside it.
+std::optional<QString> Below(const QString& dir, const QString& folder)
 {
-    try {
-        safefile::NewFile file(EncodePath(target));
-        file.SetMode(0600);
-        file.Write(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-        if (::fsync(file.Get()) != 0)
-            throw safefile::Error(errno);
-        file.Commit();
-    } catch (const safefile::Error& e) {
-        Fail(target, e.Code());
-    }
+    if (dir == folder)
+        return QString::fromLatin1(kTop);
+    const QString prefix = folder == QLatin1String("/") ? folder : folder + QLatin1Char('/');
+    if (!dir.startsWith(prefix))
+        return std::nullopt;
+    return dir.mid(prefix.size());
+}
+
+QString Absolute(const QString& path)
+{
+    return QDir::isAbsolutePath(path) ? path : QDir::current().absoluteFilePath(path);
+}
+
+// One part of a path: no "/", not empty, not "." or "..".
+bool OnePart(const QByteArray& name)
+{
+    return !name.isEmpty() && name != "." && name != ".." && !name.contains('/') && !name.contains('\0');
+}
+
+bool RelativeFolder(const QByteArray& rel)
+{
+    if (rel == kTop)
+        return true;
+    for (const QByteArray& part : rel.split('/'))
+        if (!OnePart(part))
+            return false;
+    return true;
+}
+
+[[noreturn]] void Refuse(const QString& path, const QString& why)
+{
+    throw JournalRefused(
+        (QStringLiteral("改名记录无法使用，未撤销任何改名：") + path + QStringLiteral("（") + why + QStringLiteral("）"))
+            .toStdString());
+}
+
+JournalEntry ParseEntry(const QByteArray& line, const QString& folder, const QString& path, int number)
+{
+    const QList<QByteArray> fields = line.split(' ');
+    bool devOk = false, inoOk = false;
+    const JournalEntry parsed{{}, {fields.size() == 5 ? fields[3].toULongLong(&devOk) : 0,
+                                   fields.size() == 5 ? fields[4].toULongLong(&inoOk) : 0}};
+    if (!devOk || !inoOk)
+        Refuse(path, QStringLiteral("第 %1 行无法识别").arg(number));
+    const QByteArray rel = QByteArray::fromPercentEncoding(fields[0]);
+    const QByteArray from = QByteArray::fromPercentEncoding(fields[1]);
+    const QByteArray to = QByteArray::fromPercentEncoding(fields[2]);
+    // A file outside the batch's folder, or a name that reaches into another
+    // folder, is nothing a batch of ours renamed.
+    if (!RelativeFolder(rel) || !OnePart(from) || !OnePart(to) || from == to)
+        Refuse(path, QStringLiteral("第 %1 行的文件不在文件夹“%2”中").arg(number).arg(folder));
+    const QString dir = rel == kTop ? folder : JoinPath(folder, Text(rel));
+    JournalEntry entry = parsed;
+    entry.step = {JoinPath(dir, Text(from)), JoinPath(dir, Text(to))};
+    return entry;
 }
 
 }  // namespace
@@ -69,112 +110,95 @@ void ReplaceAtomically(const QString& target, const QByteArray& bytes)
 QString RenameJournalPath()
 {
     QString state = qEnvironmentVariable("XDG_STATE_HOME");
-    if (!QDir::isAbsolutePath(state))  // the base directory rules ignore a relative value
-        state = QDir::homePath() + QStringLiteral("/.local/state");
-    return state + QStringLiteral("/velmora/rename-journal");
+    if (!QDir::isAbsolutePath(state)) {  // the base directory rules ignore a relative value
+        // Without a home of its own the user has no place for it: never "/" instead.
+        const QString home = qEnvironmentVariable("HOME");
+        if (!QDir::isAbsolutePath(home) || !QFileInfo(home).isDir())
+            throw std::runtime_error(
+                QStringLiteral("没有保存改名记录的位置：HOME 未设置、不是绝对路径或不是文件夹，XDG_STATE_HOME 也未设置")
+                    .toStdString());
+        state = Trimmed(home) + QStringLiteral("/.local/state");
+    }
+    return Trimmed(state) + QStringLiteral("/velmora/rename-journal");
 }
 
-std::optional<RenameJournalContents> LoadRenameJournal(const QString& path)
+bool HasRenameJournal()
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QList<QByteArray> lines = file.readAll().split('\n');
-    if (lines.size() < 2 || lines[0] != kHeader || !lines[1].startsWith(kFolderTag))
-        return std::nullopt;
+    try {
+        return QFileInfo(RenameJournalPath()).size() > 0;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+QByteArray SerialiseJournal(const RenameJournalContents& contents)
+{
+    QByteArray text = kHeader + '\n' + kFolderTag + Field(Bytes(contents.folder)) + '\n';
+    for (const JournalEntry& e : contents.renames) {
+        const auto rel = Below(Trimmed(FolderPart(e.step.oldPath)), contents.folder);
+        if (!rel)
+            throw std::logic_error("a journalled file outside the batch's folder");
+        text += Field(*rel == QLatin1String(kTop) ? kTop : Bytes(*rel)) + ' ' +
+                Field(Bytes(BareFileName(e.step.oldPath))) + ' ' + Field(Bytes(BareFileName(e.step.newPath))) +
+                ' ' + QByteArray::number(qulonglong(e.id.dev)) + ' ' + QByteArray::number(qulonglong(e.id.ino)) +
+                '\n';
+    }
+    return text;
+}
+
+RenameJournalContents ParseJournal(const QByteArray& bytes, const QString& path)
+{
+    const QList<QByteArray> lines = bytes.split('\n');
+    if (lines[0] != kHeader) {
+        Refuse(path, lines[0].startsWith(kHeaderStem) ? QStringLiteral("记录的格式版本不同，可能由旧版本写成")
+                                                      : QStringLiteral("不是改名记录"));
+    }
+    if (lines.size() < 2 || !lines[1].startsWith(kFolderTag))
+        Refuse(path, QStringLiteral("第 2 行无法识别"));
     RenameJournalContents contents;
-    contents.folder = Unfield(lines[1].mid(kFolderTag.size()));
+    contents.folder = Text(QByteArray::fromPercentEncoding(lines[1].mid(kFolderTag.size())));
+    if (!QDir::isAbsolutePath(contents.folder) || contents.folder != Trimmed(contents.folder))
+        Refuse(path, QStringLiteral("第 2 行无法识别"));
     for (qsizetype i = 2; i < lines.size(); ++i) {
-        if (lines[i].isEmpty())
-            continue;
-        const QList<QByteArray> fields = lines[i].split(' ');
-        if (fields.size() != 2)
-            return std::nullopt;  // not written by us: undo nothing rather than guess
-        contents.renames.push_back({Unfield(fields[0]), Unfield(fields[1])});
+        if (!lines[i].isEmpty() || i + 1 < lines.size())
+            contents.renames.push_back(ParseEntry(lines[i], contents.folder, path, int(i + 1)));
     }
     if (contents.renames.empty())
-        return std::nullopt;
+        Refuse(path, QStringLiteral("没有改名"));
     return contents;
 }
 
-bool HasRenameJournal(const QString& path)
+RenameJournalContents JournalOfPlan(const RenamePlan& plan, const QString& folder)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray header = file.readLine().trimmed();
-    const QByteArray folder = file.readLine();
-    return header == kHeader && folder.startsWith(kFolderTag) && !file.readLine().trimmed().isEmpty();
-}
-
-void SaveRenameJournal(const RenameJournalContents& contents, const QString& path)
-{
-    const QString folder = QFileInfo(path).absolutePath();
-    // Our own folder is private to the user: the journal lists file names.
-    QDir().mkpath(QFileInfo(folder).absolutePath());
-    if (::mkdir(EncodePath(folder).c_str(), 0700) != 0 && errno != EEXIST)
-        Fail(folder, errno);
-    ReplaceAtomically(path, Serialise(contents));
-}
-
-void ClearRenameJournal(const QString& path)
-{
-    const QByteArray name = QByteArray::fromStdString(EncodePath(path));
-    if (::unlink(name.constData()) != 0 && errno != ENOENT)
-        Fail(path, errno);
-}
-
-RenameRun::RenameRun(QString folder, QString path) : path_(std::move(path))
-{
-    contents_.folder = std::move(folder);
-}
-
-void RenameRun::Rename(const RenameStep& step)
-{
-    if (step.oldPath == step.newPath)
-        return;
-    if (const auto reason = RenameNoReplace(step.oldPath, step.newPath))
-        throw std::runtime_error(RenameFailureMessage(step.oldPath, *reason).toStdString());
-    contents_.renames.push_back(step);
-}
-
-void RenameRun::Save() const
-{
-    if (!contents_.renames.empty())
-        SaveRenameJournal(contents_, path_);
-}
-
-std::vector<UndoFailure> UndoRenames(const std::vector<RenameStep>& renames)
-{
-    std::vector<UndoFailure> failed;
-    for (auto step = renames.rbegin(); step != renames.rend(); ++step)
-        if (const auto reason = RenameNoReplace(step->newPath, step->oldPath))
-            failed.push_back({*step, *reason});
-    return failed;
-}
-
-void RunRenamePlan(const RenamePlan& plan, const QString& folder, const std::function<bool(int)>& afterEach,
-                   const QString& journalPath)
-{
-    if (const auto failure = PlanFailure(plan))
-        throw std::runtime_error(failure->toStdString());
-    RenameRun run(folder, journalPath);
-    std::exception_ptr failure;
-    try {
-        for (std::size_t i = 0; i < plan.size(); ++i) {
-            run.Rename(plan[i]);
-            if (afterEach && !afterEach(static_cast<int>(i)))
-                break;
+    RenameJournalContents journal{Trimmed(Absolute(folder)), {}};
+    for (const RenameStep& step : plan) {
+        if (step.oldPath == step.newPath)
+            continue;
+        const RenameStep full{Absolute(step.oldPath), Absolute(step.newPath)};
+        const QString dir = Trimmed(FolderPart(full.oldPath));
+        if (dir != Trimmed(FolderPart(full.newPath)))
+            throw std::runtime_error(RenameFailureMessage(step.oldPath, QStringLiteral("新名称不能含有“/”")).toStdString());
+        while (!Below(dir, journal.folder))
+            journal.folder = Trimmed(FolderPart(journal.folder));
+        std::optional<safefile::FileId> id;
+        try {
+            id = safefile::IdAt(EncodePath(full.oldPath));
+        } catch (const safefile::Error& e) {
+            throw std::runtime_error(RenameFailureMessage(step.oldPath, QString::fromUtf8(e.what())).toStdString());
         }
-    } catch (...) {
-        failure = std::current_exception();
+        if (!id)
+            throw std::runtime_error(RenameFailureMessage(step.oldPath, QString::fromStdString(platform::ErrnoText(ENOENT))).toStdString());
+        journal.renames.push_back({full, {std::uint64_t(id->dev), std::uint64_t(id->ino)}});
     }
-    try {
-        run.Save();
-    } catch (const std::exception& e) {
-        if (!failure)
-            throw std::runtime_error(QStringLiteral("文件已改名，但改名记录无法保存，无法撤销：").toStdString() + e.what());
-    }
-    if (failure)
-        std::rethrow_exception(failure);
+    return journal;
 }
+
+RenameJournalLock::RenameJournalLock(const QString& journalPath) : lock_(std::make_unique<safefile::FileLock>())
+{
+    const std::string path = EncodePath(journalPath);
+    safefile::MakePrivateFolder(safefile::FolderOf(path));
+    if (!lock_->TryLock(path + ".lock"))
+        throw std::runtime_error(QStringLiteral("另一个批量改名或撤销正在进行").toStdString());
+}
+
+RenameJournalLock::~RenameJournalLock() = default;

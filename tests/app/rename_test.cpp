@@ -52,7 +52,7 @@ protected:
 
     void SetUp() override
     {
-        ClearRenameJournal();  // each test starts with nothing to undo
+        QFile::remove(RenameJournalPath());  // each test starts with nothing to undo
         w.show();
     }
     void TearDown() override { SetPumpHook({}); }
