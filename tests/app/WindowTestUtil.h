@@ -32,10 +32,12 @@ struct CliResult {
     QByteArray err;
 };
 
-inline CliResult RunCli(const QStringList& args, const QByteArray& input = {}, const QString& workingFolder = {})
+inline CliResult RunCli(const QStringList& args, const QByteArray& input = {}, const QString& workingFolder = {},
+                        const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
 {
     QProcess p;
     p.setWorkingDirectory(workingFolder);
+    p.setProcessEnvironment(env);
     p.start(Cli(), args);
     p.waitForStarted();
     p.write(input);

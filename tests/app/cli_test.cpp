@@ -1,6 +1,7 @@
 // velmora-cli beside the window: each command and the window's batch on the
 // same tree must leave the same bytes; passwords from every source the
 // command line offers, a real pseudo-terminal included; every exit status.
+#include "CliTestUtil.h"
 #include "Dialogs.h"
 #include "TestUtil.h"
 #include "WindowTestUtil.h"
@@ -8,23 +9,20 @@
 #include "un_Rule.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMap>
-#include <QProcess>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QTemporaryDir>
 #include <QTest>
 #include <functional>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+using clitest::RunOnTerminal;
+using clitest::Snapshot;
 using testutil::ReadFile;
 using testutil::WriteFile;
 using windowtest::Cli;
@@ -39,18 +37,6 @@ QString U(const char* s)
 }
 
 
-
-// Every file below folder with its bytes, by path relative to it.
-QMap<QString, QByteArray> Snapshot(const QString& folder)
-{
-    QMap<QString, QByteArray> files;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        files[QDir(folder).relativeFilePath(path)] = ReadFile(path);
-    }
-    return files;
-}
 
 class CliBesideWindow : public ::testing::Test {
 public:
@@ -231,45 +217,6 @@ TEST_F(CliBesideWindow, RenamesMatchTheWindowAndEitherUndoesTheOther)
     EXPECT_TRUE(testutil::Exists(S + "/sub/r2.txt"));
     ASSERT_EQ(RunCli({"undo-rename"}, {}, tmp.path()).status, 0);
     EXPECT_EQ(Snapshot(S), before);
-}
-
-// Runs the command line on a new pseudo-terminal, answering each password
-// prompt with the next line. What the terminal showed goes to *shown.
-int RunOnTerminal(const QStringList& args, const QList<QByteArray>& answers, QByteArray* shown)
-{
-    std::vector<std::string> store{Cli().toStdString()};
-    for (const QString& a : args)
-        store.push_back(a.toStdString());
-    std::vector<char*> argv;
-    for (std::string& s : store)
-        argv.push_back(s.data());
-    argv.push_back(nullptr);
-    int master = -1;
-    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
-    if (pid == 0) {
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    qsizetype answered = 0;
-    char buf[512];
-    for (;;) {
-        pollfd p{master, POLLIN, 0};
-        if (poll(&p, 1, 10000) <= 0)
-            break;
-        const ssize_t n = read(master, buf, sizeof buf);
-        if (n <= 0)
-            break;
-        shown->append(buf, n);
-        if (answered < answers.size() && shown->count(U("密码：").toUtf8()) > answered) {
-            const QByteArray line = answers[answered++] + "\n";
-            if (write(master, line.constData(), line.size()) != line.size())
-                break;
-        }
-    }
-    close(master);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 TEST_F(CliBesideWindow, PasswordsFromEverySourceGiveTheSameKey)

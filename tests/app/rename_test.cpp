@@ -1,6 +1,7 @@
 // Both rename batches end to end on the real window, offscreen, on temporary
 // trees: the rule dialog answered through the window's dialog seam, files
 // checked on disk byte for byte.
+#include "CliTestUtil.h"
 #include "ErrnoText.h"
 #include "Dialogs.h"
 #include "ProgressBar.h"
@@ -440,6 +441,35 @@ TEST_F(RenameBatch, UndoOfAReplaceBatchNamesTheRenamesItCouldNotReverse)
     EXPECT_EQ(boxes.Texts(ShownBox::Error), QStringList{failed});
     EXPECT_FALSE(UndoOffered(w));
     ExpectBatchEnded();
+}
+
+// A batch of the command line paused mid-way holds the journal: the window's
+// rename and undo are refused in one box each and move nothing; a journal
+// that can't be trusted is refused by the undo and left in place.
+TEST_F(RenameBatch, RefusedRenamesAndUndosShowOneBoxAndMoveNothing)
+{
+    Files({"a.txt", "b.txt", "c.txt"});
+    OpenFolder(dir.path());
+    Numbered("w[1][1]");
+    const QString busy = U("另一个批量改名或撤销正在进行.");
+    {
+        clitest::Paused cli({"rename", "--rule", "c[1][1]", "-r", dir.path()}, 1, dir.filePath("../err"));
+        ASSERT_TRUE(cli.Stopped());
+        w.btn_ChangeAllFileName->click();
+        windowtest::RightClick(w, w.Lst_FIles_1, 0, kUndo);
+        EXPECT_EQ(boxes.Texts(ShownBox::Error), (QStringList{busy, busy}));
+        EXPECT_EQ(RelativeFiles(dir.path()), (QStringList{"b.txt", "c.txt", "c1.txt"}));
+        EXPECT_EQ(cli.Finish(), 0);
+    }
+    ExpectBatchEnded();
+    const QByteArray tampered = "velmora rename journal 2\nfolder /\n.. etc passwd 1 2\n";
+    WriteFile(RenameJournalPath(), tampered);
+    boxes.shown.clear();
+    windowtest::RightClick(w, w.Lst_FIles_1, 0, kUndo);
+    ASSERT_EQ(boxes.Texts(ShownBox::Error).size(), 1);
+    EXPECT_TRUE(boxes.Texts(ShownBox::Error)[0].startsWith(U("改名记录无法使用，未撤销任何改名：")));
+    EXPECT_EQ(ReadFile(RenameJournalPath()), tampered);
+    EXPECT_TRUE(boxes.Texts(ShownBox::YesNo).isEmpty());
 }
 
 }  // namespace
