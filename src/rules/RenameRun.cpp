@@ -4,6 +4,7 @@
 
 #include "ErrnoText.h"
 #include "FileRename.h"
+#include "Reach.h"
 #include "StateFiles.h"
 #include "folder_services.h"
 
@@ -120,8 +121,8 @@ void RunRenamePlan(const RenamePlan& plan, const QString& folder, const std::fun
 namespace {
 
 // The folders of a journal's files, each opened once from the batch's folder
-// without following a link, so a link put in place of a subfolder since the
-// batch leads nowhere.
+// by the one way in that never leaves it, so a link put in place of a
+// subfolder since the batch leads nowhere outside.
 class JournalFolders {
 public:
     explicit JournalFolders(const QString& folder) : folder_(folder) {}
@@ -129,17 +130,14 @@ public:
     // The folder of a file, or the system's error for why it can't be reached.
     const safefile::Folder* Of(const QString& file, int& error)
     {
-        QString dir = FolderPart(file);
-        if (dir.size() > 1)
-            dir.chop(1);
+        const QString dir = FolderPart(file);
         auto found = opened_.find(dir);
         if (found == opened_.end()) {
             Entry entry;
             try {
-                if (!top_.Valid())
-                    top_ = safefile::Folder::Open(EncodePath(folder_));
-                const QString rel = dir == folder_ ? QString() : dir.mid(folder_.size() + (folder_.size() > 1 ? 1 : 0));
-                entry.folder = top_.Sub(EncodePath(rel), false);
+                if (!root_.HasFolder())
+                    root_ = reach::Root(EncodePath(folder_));
+                entry.folder = root_.OpenFolder(EncodePath(dir));
             } catch (const safefile::Error& e) {
                 entry.error = e.Code();
             }
@@ -155,7 +153,7 @@ private:
         int error = 0;
     };
     QString folder_;
-    safefile::Folder top_;
+    reach::Root root_;
     std::map<QString, Entry> opened_;
 };
 
