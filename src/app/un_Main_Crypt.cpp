@@ -96,7 +96,7 @@ public:
         hooks.failed = [this](const batch::Failure& f) { return Failed(f); };
         hooks.stop = [this] { return w_.StopFlag != 0; };  // 12.9
         // Never opened, so no target: named with the files that produced none.
-        hooks.leftOut = [this](const QString& file) { missing_.push_back({file, SpecialFileReason()}); };
+        hooks.leftOut = [this](const QString& file, const QString& reason) { missing_.push_back({file, reason}); };
         return hooks;
     }
 
@@ -187,7 +187,8 @@ void RunSelectedBatch(Tfrm_main& w, const CryptTexts& texts, QLineEdit* password
     CryptFollow follow(w, texts, /*ignoreRaised=*/decrypt);
     w.StaticText1->setText(texts.startText);  // 10
     try {
-        cryptbatch::CryptRun run({texts.direction, cryptbatch::Layout::Flat, password, *targetFolder, {}});  // 11
+        cryptbatch::CryptRun run(
+            {texts.direction, cryptbatch::Layout::Flat, password, *targetFolder, {}, ListFolder(list)});  // 11
         // 12. The folder loads asked for meanwhile wait until the batch ends,
         // so the list keeps its entries; only check marks may change.
         run.Walk(CheckedEntries(list), follow.Hooks());
@@ -231,10 +232,12 @@ void RunTreeBatch(Tfrm_main& w, const CryptTexts& texts, QLineEdit* passwordEdit
             w.StaticText1->setText(texts.startText);  // 10
             // 11. The folder text is taken once, for the list and for every target path.
             const QString folderText = folderEdit->text();
-            cryptbatch::CryptRun run({texts.direction, cryptbatch::Layout::Tree, password, *targetFolder, folderText});
-            const QStringList files = GetAllFiles(folderText);  // 12
+            cryptbatch::CryptRun run(
+                {texts.direction, cryptbatch::Layout::Tree, password, *targetFolder, folderText, folderText});
+            const batch::Hooks hooks = follow.Hooks();
+            const QStringList files = GetAllFiles(folderText, hooks.FolderSkipped());  // 12
             w.ProgressBar->SetMax(files.size());
-            run.Walk(batch::Entries::Of(files), follow.Hooks());
+            run.Walk(batch::Entries::Of(files), hooks);
             run.Close();
             follow.ThrowIfEnded();
         }

@@ -93,17 +93,16 @@ batch::Entries ArchiveEntries(const QStringList& files)
             }};
 }
 
-// The FIFOs, sockets and devices a batch leaves out go to *special, for one
-// box when it ends.
-batch::Hooks StopHooks(Tfrm_main& w, QStringList* special)
+// The files and folders a batch leaves out go to *special, for one box when it ends.
+batch::Hooks StopHooks(Tfrm_main& w, QList<LeftOutFile>* special)
 {
     batch::Hooks hooks;
     hooks.stop = [&w] { return w.StopFlag != 0; };
-    hooks.leftOut = [special](const QString& file) { special->append(file); };
+    hooks.leftOut = [special](const QString& file, const QString& reason) { special->append({file, reason}); };
     return hooks;
 }
 
-void ReportSpecialFiles(Tfrm_main& w, const QStringList& special)
+void ReportSpecialFiles(Tfrm_main& w, const QList<LeftOutFile>& special)
 {
     if (special.isEmpty())
         return;
@@ -124,7 +123,7 @@ void Tfrm_main::btn_ZipFolderClick()
         if (encryption.start && (archive = AskArchiveName(*this))) {
             // The edit stays usable meanwhile; the report names the folder compressed.
             const QString folder = edt_Folder->text();
-            QStringList special;
+            QList<LeftOutFile> special;
             zipbatch::ZipFolder(*archive, folder, ZipProgressOf(*this), StopHooks(*this, &special),
                                 encryption.password);
             StaticText1->setText(FolderDone(folder, "压缩成功！"));
@@ -149,7 +148,7 @@ void Tfrm_main::btn_ZipSelectedClick()
     std::optional<QString> archive;
     if (encryption.start && (archive = AskArchiveName(*this))) {
         // The archive exists from its opening on, even if nothing is added.
-        QStringList special;
+        QList<LeftOutFile> special;
         batch::Hooks hooks = StopHooks(*this, &special);
         QString ended;
         hooks.failed = [&](const batch::Failure& f) {
@@ -157,7 +156,7 @@ void Tfrm_main::btn_ZipSelectedClick()
             return false;
         };
         const bool listed = Lst_FIles_1->count() > 0;
-        if (!zipbatch::ZipEntries(zip, *archive, CheckedEntries(Lst_FIles_1), hooks))
+        if (!zipbatch::ZipEntries(zip, *archive, CheckedEntries(Lst_FIles_1), hooks, ListSources(Lst_FIles_1)))
             throw std::runtime_error(ended.toUtf8().toStdString());
         if (listed)
             StaticText1->setText(kListZipped);
@@ -186,14 +185,14 @@ static void UnZipFolder(Tfrm_main& w, bool toChosenFolder)
         ZipArchive zip;
         // The whole list is taken before anything is extracted, so archives
         // that this batch writes out are not extracted by it as well.
-        const QStringList files = GetAllFiles(folder);
-        QStringList special;
+        QList<LeftOutFile> special;
         batch::Hooks hooks = StopHooks(w, &special);
+        const QStringList files = GetAllFiles(folder, hooks.FolderSkipped());
         hooks.failed = [&w](const batch::Failure& f) {
             w.Dialogs().ShowMessage(&w, ApplicationTitle(), f.reason);
             return true;
         };
-        zipbatch::ExtractEntries(zip, ArchiveEntries(files), chosen, UnZipProgressOf(w), hooks);
+        zipbatch::ExtractEntries(zip, ArchiveEntries(files), chosen, UnZipProgressOf(w), hooks, batch::Sources(folder));
         w.StaticText1->setText(FolderDone(folder, "解压成功！"));
         ReportSpecialFiles(w, special);
     } catch (const std::exception& e) {
@@ -229,7 +228,7 @@ static void UnZipSelected(Tfrm_main& w, bool toChosenFolder)
     ZipArchive zip;
     QListWidget* list = w.Lst_FIles_2;
     if (list->count() > 0) {
-        QStringList special;
+        QList<LeftOutFile> special;
         batch::Hooks hooks = StopHooks(w, &special);
         QString ended;
         // No archive: the facility's own message; a failure inside one names it.
@@ -239,7 +238,8 @@ static void UnZipSelected(Tfrm_main& w, bool toChosenFolder)
                         : QStringLiteral("解压文件") + f.file + QStringLiteral("发生错误，错误原因:") + f.reason;
             return false;
         };
-        if (!zipbatch::ExtractEntries(zip, CheckedEntries(list, zipbatch::IsZipArchive), chosen, UnZipProgressOf(w), hooks))
+        if (!zipbatch::ExtractEntries(zip, CheckedEntries(list, zipbatch::IsZipArchive), chosen, UnZipProgressOf(w), hooks,
+                                      ListSources(list)))
             throw std::runtime_error(ended.toUtf8().toStdString());
         w.StaticText1->setText(kListUnzipped);
         ReportSpecialFiles(w, special);

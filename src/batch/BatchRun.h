@@ -3,6 +3,7 @@
 // and the points where the caller follows it: the window moves its status
 // line and bar and lets messages run there, the command line prints.
 
+#include "Reach.h"
 #include "folder_services.h"
 
 #include <QString>
@@ -46,10 +47,11 @@ struct Hooks {
     std::function<bool(const Failure& failure)> failed;
     // Asked after every entry, handled or passed over: true ends the batch.
     std::function<bool()> stop;
-    // A FIFO, socket or device among the entries of a batch that reads its
-    // files: it is never opened (opening a FIFO waits for a writer forever)
-    // but left out of the work and named here.
-    std::function<void(const QString& file)> leftOut;
+    // A file or folder left out of a batch that reads its files, with the
+    // reason the user sees: a FIFO, socket or device (never opened: opening a
+    // FIFO waits for a writer forever), a link that leaves the named folder or
+    // leads nowhere, a subfolder that can't be read or whose path is too long.
+    std::function<void(const QString& file, const QString& reason)> leftOut;
 
     void Starting(const QString& file, qsizetype index) const
     {
@@ -63,15 +65,41 @@ struct Hooks {
     }
     bool GoOnAfter(const Failure& failure) const { return failed ? failed(failure) : true; }
     bool StopRequested() const { return stop && stop(); }
-    // True, after naming it, for an entry to leave out.
-    bool LeavesOut(const QString& file) const
+    void LeaveOut(const QString& file, const QString& reason) const
     {
-        if (!IsSpecialFile(file))
-            return false;
         if (leftOut)
-            leftOut(file);
-        return true;
+            leftOut(file, reason);
     }
+    // The walk's hand-over of a subfolder it passed over, for GetAllFiles.
+    SkippedFolder FolderSkipped() const
+    {
+        return [this](const QString& folder, const QString& reason) { LeaveOut(folder, reason); };
+    }
+};
+
+// The reason the user sees for a file the batch leaves out.
+QString SkipReason(reach::Skip why);
+
+// Where a batch reads its files: below the folder the user named (for
+// checked files, the folder the list shows), each reached from that folder's
+// descriptor; or, for files named one by one on the command line, each as named.
+class Sources {
+public:
+    Sources() = default;
+    // Throws std::runtime_error when the folder can't be opened.
+    explicit Sources(const QString& folder);
+    const reach::Root& Root() const { return root_; }
+    // The file opened for reading; nothing, after naming it to hooks.leftOut,
+    // for a file the batch leaves out. Throws safefile::Error for any other failure.
+    std::optional<safefile::Source> Open(const QString& file, const Hooks& hooks) const;
+    // The same for a file of a folder already opened below the root.
+    std::optional<safefile::Source> OpenIn(const safefile::Folder& folder, const QString& file,
+                                           const Hooks& hooks) const;
+
+private:
+    static std::optional<safefile::Source> OpenWith(const reach::Root& root, const QString& file, const Hooks& hooks);
+
+    reach::Root root_;
 };
 
 // Walks the entries in order. step(file, index) does one file and returns

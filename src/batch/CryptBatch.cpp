@@ -4,6 +4,9 @@
 #include "folder_services.h"
 
 #include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 #include <stdexcept>
 
 namespace cryptbatch {
@@ -12,6 +15,8 @@ namespace {
 
 const QString kLinkInTheWay = QStringLiteral("目标文件夹是符号链接，未写入");
 const QString kIsTheLog = QStringLiteral("目标是本批次的日志文件note.txt，未写入");
+const QString kSameTarget = QStringLiteral("目标文件与本批次的另一个文件同名，未写入");
+const std::string kLogName = "note.txt";
 
 std::runtime_error Failure(const QString& message)
 {
@@ -63,30 +68,37 @@ std::optional<safefile::Folder> TargetTree::FolderFor(const QString& target, QSt
     }
 }
 
-DesFileResult CryptFile(Direction direction, const QString& source, const safefile::Folder& folder,
+DesFileResult CryptFile(Direction direction, safefile::Source& source, const safefile::Folder& folder,
                         const QString& target, const QString& password, const OperationLog& log,
                         const DesProgress& progress)
 {
     const std::string key = codepage::Utf8ToAnsi(password.toUtf8().toStdString());
-    std::string sourcePath;
     std::string name;
     try {
-        sourcePath = EncodePath(source);
         name = EncodePath(BareFileName(target));
     } catch (const std::runtime_error& e) {
         return {false, e.what()};
     }
     if (log.Is(folder, name))
         return {false, kIsTheLog.toUtf8().toStdString()};
-    return direction == Direction::Encrypt ? DesEncryptFile(sourcePath, folder, name, key, progress)
-                                           : DesDecryptFile(sourcePath, folder, name, key, progress);
+    return direction == Direction::Encrypt ? DesEncryptFile(source, folder, name, key, progress)
+                                           : DesDecryptFile(source, folder, name, key, progress);
 }
 
 OperationLog::OperationLog(const safefile::Folder& targetFolder)
-    : path_(DecodePath(targetFolder.PathOf("note.txt")))
+    : folder_(targetFolder), path_(DecodePath(targetFolder.PathOf(kLogName)))
+{
+    // Only where there is none: an earlier log stays until Begin.
+    const int fd = ::openat(folder_.Get(), kLogName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                            safefile::DefaultMode());
+    if (fd >= 0)
+        ::close(fd);
+}
+
+void OperationLog::Begin()
 {
     try {
-        safefile::NewFile log(targetFolder, "note.txt");
+        safefile::NewFile log(folder_, kLogName);
         file_ = log.CommitKeepOpen();
         id_ = safefile::IdOf(file_.Get());
     } catch (const std::exception& e) {
@@ -100,15 +112,33 @@ bool OperationLog::Is(const safefile::Folder& folder, const std::string& name) c
     return file_.Valid() && safefile::NameHolds(folder, name, id_);
 }
 
-QByteArray OperationLog::Line(Direction direction, const QString& source, const QString& target)
+namespace {
+
+// A path on one line: CR, LF, TAB and the other C0 controls (and DEL) become U+FFFD.
+QString OneLine(QString path)
 {
-    const QString label = direction == Direction::Encrypt ? QStringLiteral("加密文件:") : QStringLiteral("解密文件:");
-    return ReadableUtf8(QStringLiteral("源文件:") + source + QLatin1Char(',') + label + target + QStringLiteral("\r\n"));
+    for (QChar& c : path)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            c = QChar(QChar::ReplacementCharacter);
+    return path;
 }
 
-void OperationLog::Write(Direction direction, const QString& source, const QString& target)
+}  // namespace
+
+QByteArray OperationLog::Line(Direction direction, const QString& source, const QString& target, const QString& note)
 {
-    const QByteArray line = Line(direction, source, target);
+    const QString label = direction == Direction::Encrypt ? QStringLiteral("加密文件:") : QStringLiteral("解密文件:");
+    const QString why = note.isEmpty() ? QString() : QStringLiteral("（") + note + QStringLiteral("）");
+    return ReadableUtf8(QStringLiteral("源文件:") + OneLine(source) + QLatin1Char(',') + label + OneLine(target) + why +
+                        QStringLiteral("\r\n"));
+}
+
+void OperationLog::Write(Direction direction, const QString& source, const QString& target, const QString& note)
+{
+    if (!file_.Valid())
+        throw Failure(QStringLiteral("写入日志文件") + path_ + QStringLiteral("发生错误，错误原因:") +
+                      QString::fromUtf8(safefile::Error(EBADF).what()));
+    const QByteArray line = Line(direction, source, target, note);
     try {
         safefile::WriteAll(file_.Get(), line.constData(), static_cast<std::size_t>(line.size()));
     } catch (const safefile::Error& e) {
@@ -138,12 +168,20 @@ std::optional<QString> PasswordRefusal(const QString& password)
     return std::nullopt;
 }
 
-CryptRun::CryptRun(CryptJob job) : job_(std::move(job)), targets_(job_.targetFolder), log_(targets_.Root())
+CryptRun::CryptRun(CryptJob job)
+    : job_(std::move(job)),
+      targets_(job_.targetFolder),
+      log_(targets_.Root())
 {
 }
 
 bool CryptRun::Walk(const batch::Entries& entries, const batch::Hooks& hooks)
 {
+    // The files are listed by now: the folder they are read below is opened,
+    // then the earlier log replaced.
+    if (!job_.sourceFolder.isEmpty())
+        sources_ = batch::Sources(job_.sourceFolder);
+    log_.Begin();
     return batch::Walk(entries, hooks, [&](const QString& source, qsizetype index) {
         hooks.Starting(source, index);
         if (!Step(source, hooks))
@@ -153,15 +191,55 @@ bool CryptRun::Walk(const batch::Entries& entries, const batch::Hooks& hooks)
     });
 }
 
+namespace {
+
+// Why a source that isn't left out could not be opened, as the cipher words it.
+QString OpenFailure(const std::exception& e)
+{
+    const auto* error = dynamic_cast<const safefile::Error*>(&e);
+    const bool missing = error && (error->Code() == ENOENT || error->Code() == EISDIR || error->Code() == ENODEV);
+    return (missing ? QStringLiteral("源文件不存在或不是文件：") : QStringLiteral("无法读取源文件：")) +
+           QString::fromUtf8(e.what());
+}
+
+}  // namespace
+
 bool CryptRun::Step(const QString& source, const batch::Hooks& hooks)
 {
-    if (hooks.LeavesOut(source))
-        return true;
+    std::optional<safefile::Source> in;
+    std::optional<batch::Failure> failure;
+    try {
+        in = sources_.Open(source, hooks);
+        if (!in)
+            return true;  // left out, and named
+    } catch (const std::exception& e) {
+        failure = batch::Failure{source, OpenFailure(e), NoTarget};
+    }
     const bool tree = job_.layout == Layout::Tree;
     const QString target = tree ? TreeTargetPath(job_.folderText, job_.targetFolder, source)
                                 : FlatTargetPath(job_.targetFolder, source);
     if (tree)
         log_.Write(job_.direction, source, target);
+    QString note;
+    if (!failure && !tree && written_.contains(target)) {
+        failure = batch::Failure{source, kSameTarget, NoTarget};
+        note = kSameTarget;
+    }
+    if (!failure)
+        failure = Crypt(*in, source, target, hooks);
+    if (failure && !hooks.GoOnAfter(*failure))
+        return false;
+    if (!tree) {
+        if (!failure)
+            written_.insert(target);
+        log_.Write(job_.direction, source, target, note);
+    }
+    return true;
+}
+
+std::optional<batch::Failure> CryptRun::Crypt(safefile::Source& in, const QString& source, const QString& target,
+                                              const batch::Hooks& hooks)
+{
     // The tree layout makes the target's folder first; a link in its place
     // gives no target.
     std::optional<safefile::Folder> folder;
@@ -169,28 +247,23 @@ bool CryptRun::Step(const QString& source, const batch::Hooks& hooks)
     try {
         folder = targets_.FolderFor(target, &why);
     } catch (const std::exception& e) {
-        return hooks.GoOnAfter({source, QString::fromUtf8(e.what()), FolderFailed});
+        return batch::Failure{source, QString::fromUtf8(e.what()), FolderFailed};
     }
-    std::optional<batch::Failure> failure;
     if (!folder)
-        failure = batch::Failure{source, why, NoTarget};
-    else
-        try {
-            const DesFileResult result = CryptFile(job_.direction, source, *folder, target, job_.password, log_,
-                                                   [&](std::uint64_t done, std::uint64_t total) {
-                                                       if (hooks.bytes)
-                                                           hooks.bytes(source, done, total);
-                                                   });
-            if (!result)
-                failure = batch::Failure{source, QString::fromUtf8(result.reason), NoTarget};
-        } catch (const std::exception& e) {
-            failure = batch::Failure{source, QString::fromUtf8(e.what()), StepRaised};
-        }
-    if (failure && !hooks.GoOnAfter(*failure))
-        return false;
-    if (!tree)
-        log_.Write(job_.direction, source, target);
-    return true;
+        return batch::Failure{source, why, NoTarget};
+    try {
+        in.Restat();  // its work begins now: a log inside the tree holds its own line
+        const DesFileResult result = CryptFile(job_.direction, in, *folder, target, job_.password, log_,
+                                               [&](std::uint64_t done, std::uint64_t total) {
+                                                   if (hooks.bytes)
+                                                       hooks.bytes(source, done, total);
+                                               });
+        if (!result)
+            return batch::Failure{source, QString::fromUtf8(result.reason), NoTarget};
+    } catch (const std::exception& e) {
+        return batch::Failure{source, QString::fromUtf8(e.what()), StepRaised};
+    }
+    return std::nullopt;
 }
 
 }  // namespace cryptbatch

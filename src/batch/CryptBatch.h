@@ -8,6 +8,7 @@
 #include "SafeFile.h"
 
 #include <QByteArray>
+#include <QSet>
 #include <QString>
 #include <optional>
 #include <vector>
@@ -26,23 +27,31 @@ QString FlatTargetPath(const QString& targetFolder, const QString& source);
 // has none; otherwise "/home/u/photos/a.jpg" would become "/tmp/enca.jpg".
 QString TreeTargetPath(const QString& folderText, const QString& targetFolder, const QString& source);
 
-// "note.txt" in the target folder: created or emptied when opened (a link of
-// that name is replaced, never written through), one line per handled file,
-// UTF-8 without a BOM, CR LF. Each line reaches the disk before the next file
-// is handled, so a batch that ends early leaves an accurate log. Failures
-// throw std::runtime_error with the message the user sees.
+// "note.txt" in the target folder, one line per handled file, UTF-8 without
+// a BOM, CR LF. Made when missing as the batch starts, so a target folder
+// inside the tree lists it as one of the tree's files; an earlier log is
+// replaced (a link of that name too, never written through) only by Begin,
+// once the batch has its files, so a batch that ends before keeps it as it
+// was. Each line reaches the disk before the next file is handled, so a batch
+// that ends early leaves an accurate log. Failures throw std::runtime_error
+// with the message the user sees.
 class OperationLog {
 public:
     explicit OperationLog(const safefile::Folder& targetFolder);
-    void Write(Direction direction, const QString& source, const QString& target);
+    void Begin();
+    // note (when given) says why the source got no target.
+    void Write(Direction direction, const QString& source, const QString& target, const QString& note = {});
     void Close() { file_.Reset(); }
     QString Path() const { return path_; }
     // Whether name in folder is this log.
     bool Is(const safefile::Folder& folder, const std::string& name) const;
 
-    static QByteArray Line(Direction direction, const QString& source, const QString& target);
+    // A control character in a path becomes U+FFFD, so every line is one line.
+    static QByteArray Line(Direction direction, const QString& source, const QString& target,
+                           const QString& note = {});
 
 private:
+    safefile::Folder folder_;
     safefile::Fd file_;
     safefile::FileId id_;
     QString path_;
@@ -73,7 +82,7 @@ private:
 // of that language gives), the paths in the file-system encoding. A path the
 // encoding can't express, or a target that is the batch's own log, is a file
 // without a target, like any other the cipher reports.
-DesFileResult CryptFile(Direction direction, const QString& source, const safefile::Folder& folder,
+DesFileResult CryptFile(Direction direction, safefile::Source& source, const safefile::Folder& folder,
                         const QString& target, const QString& password, const OperationLog& log,
                         const DesProgress& progress);
 
@@ -108,13 +117,18 @@ struct CryptJob {
     QString password;
     QString targetFolder;
     QString folderText;  // tree layout: the folder text that each target replaces
+    // The folder the sources are read below: the tree's, or the folder the
+    // checked files' list shows; empty for files named one by one.
+    QString sourceFolder;
 };
 
-// One batch. Creating it creates or empties "note.txt" in the target folder,
-// before the caller lists a tree, so a log inside the tree is one of its files.
-// The flat layout logs a file after its step, the tree layout before it and
-// creates the target's folder first. Every file that fails goes to
-// hooks.failed; a file without a target is still logged.
+// One batch. Creating it makes "note.txt" in the target folder when missing,
+// before the caller lists a tree, so a log inside the tree is one of its
+// files; Walk replaces it with the new log. The flat layout logs a file after
+// its step, the tree layout before it and creates the target's folder first;
+// in the flat layout a second source whose target this batch has already
+// written gets none. Every file that fails goes to hooks.failed; a file
+// without a target is still logged, and a file left out is not.
 class CryptRun {
 public:
     explicit CryptRun(CryptJob job);
@@ -126,10 +140,14 @@ public:
 
 private:
     bool Step(const QString& source, const batch::Hooks& hooks);
+    std::optional<batch::Failure> Crypt(safefile::Source& in, const QString& source, const QString& target,
+                                        const batch::Hooks& hooks);
 
     CryptJob job_;
+    batch::Sources sources_;
     TargetTree targets_;
     OperationLog log_;
+    QSet<QString> written_;  // flat layout: the targets this batch has written
 };
 
 }  // namespace cryptbatch

@@ -2,6 +2,7 @@
 
 #include "folder_services.h"
 
+#include <cerrno>
 #include <exception>
 
 namespace zipbatch {
@@ -29,23 +30,30 @@ bool IsZipArchive(const QString& path)
 void ZipFolder(const QString& archive, const QString& folder, const ZipProgress& progress, const batch::Hooks& hooks,
                const QString& password)
 {
-    std::vector<std::string> special;
-    ZipArchive::ZipDirectoryContents(EncodePath(archive), EncodePath(folder), ZipMethod::Deflate, progress, &special,
-                                     password.toStdString());
-    for (const std::string& path : special)
-        if (hooks.leftOut)
-            hooks.leftOut(DecodePath(path));
+    QList<LeftOutFile> leftOut;
+    const auto skipped = [&leftOut](const std::string& path, reach::Skip why) {
+        leftOut.append({DecodePath(path), batch::SkipReason(why)});
+    };
+    const dirwalk::OnSkippedFolder skippedFolder = [&leftOut](const std::string& path, dirwalk::FolderSkip why) {
+        leftOut.append({DecodePath(path), FolderSkipReason(why)});
+    };
+    ZipArchive::ZipDirectoryContents(EncodePath(archive), EncodePath(folder), ZipMethod::Deflate, progress, skipped,
+                                     skippedFolder, password.toStdString());
+    for (const LeftOutFile& file : leftOut)
+        hooks.LeaveOut(file.file, file.reason);
 }
 
-bool ZipEntries(ZipArchive& zip, const QString& archive, const batch::Entries& entries, const batch::Hooks& hooks)
+bool ZipEntries(ZipArchive& zip, const QString& archive, const batch::Entries& entries, const batch::Hooks& hooks,
+                const batch::Sources& sources)
 {
     zip.Open(EncodePath(archive), ZipMode::Write);
     const bool finished = batch::Walk(entries, hooks, [&](const QString& path, qsizetype index) {
-        if (hooks.LeavesOut(path))
-            return true;
         hooks.Starting(path, index);
         try {
-            zip.Add(EncodePath(path), std::string(), ZipMethod::Deflate);
+            zip.Add(EncodePath(path), std::string(), ZipMethod::Deflate, sources.Root());
+        } catch (const reach::Refused& r) {
+            hooks.LeaveOut(path, batch::SkipReason(r.Why()));
+            return true;
         } catch (const std::exception& e) {
             if (!hooks.GoOnAfter({path, QString::fromUtf8(e.what()), AddFailed})) {
                 // No partial archive: an earlier one of that name stays.
@@ -61,25 +69,55 @@ bool ZipEntries(ZipArchive& zip, const QString& archive, const batch::Entries& e
     return finished;
 }
 
+namespace {
+
+// The archive opened for reading: beside, its folder first, below the
+// sources' folder, and the archive inside that folder. False when it is left out.
+bool OpenArchive(ZipArchive& zip, const QString& path, const std::optional<safefile::Folder>& beside,
+                 const batch::Sources& sources, const batch::Hooks& hooks)
+{
+    std::optional<safefile::Source> archive = beside ? sources.OpenIn(*beside, path, hooks) : sources.Open(path, hooks);
+    if (!archive)
+        return false;
+    const std::uint64_t size = archive->Size();
+    zip.OpenRead(archive->Take(), size, EncodePath(path));
+    return true;
+}
+
+// The system's text for a failure to open, with a folder swapped for a link named as such.
+QString OpenFailureText(const QString& path, const safefile::Error& e)
+{
+    return QStringLiteral("无法打开") + path + QStringLiteral("：") +
+           (e.Code() == EXDEV ? OutsideLinkReason() : QString::fromUtf8(e.what()));
+}
+
+}  // namespace
+
 bool ExtractEntries(ZipArchive& zip, const batch::Entries& entries, const std::optional<QString>& target,
-                    const ZipProgress& progress, const batch::Hooks& hooks)
+                    const ZipProgress& progress, const batch::Hooks& hooks, const batch::Sources& sources)
 {
     return batch::Walk(entries, hooks, [&](const QString& path, qsizetype index) {
-        if (hooks.LeavesOut(path))
-            return true;
         hooks.Starting(path, index);
         int stage = OpenFailed;
         try {
-            zip.Open(EncodePath(path), ZipMode::Read);
+            // A bare archive name lies in the working folder.
+            const QString folder = FolderPart(path).isEmpty() ? QStringLiteral(".") : FolderPart(path);
+            std::optional<safefile::Folder> beside;
+            if (!target)
+                beside = sources.Root().OpenFolder(EncodePath(folder));
+            if (!OpenArchive(zip, path, beside, sources, hooks))
+                return true;
             stage = ExtractFailed;
             zip.SetOnProgress(progress);
-            // A bare archive name lies in the working folder.
-            const QString beside = FolderPart(path).isEmpty() ? QStringLiteral(".") : FolderPart(path);
-            zip.ExtractAll(EncodePath(target ? *target : beside));
+            if (beside)
+                zip.ExtractAll(*beside);
+            else
+                zip.ExtractAll(EncodePath(*target));
             zip.Close();
         } catch (const std::exception& e) {
             CloseQuietly(zip);
-            if (!hooks.GoOnAfter({path, QString::fromUtf8(e.what()), stage}))
+            const auto* error = dynamic_cast<const safefile::Error*>(&e);
+            if (!hooks.GoOnAfter({path, error ? OpenFailureText(path, *error) : QString::fromUtf8(e.what()), stage}))
                 return false;
         }
         hooks.Done(path, index);

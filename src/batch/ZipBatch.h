@@ -15,8 +15,9 @@ namespace zipbatch {
 bool IsZipArchive(const QString& path);
 
 // The folder-wide archive: every file below folder, named relative to it,
-// collected before the archive is created; FIFOs, sockets and devices go to
-// hooks.leftOut. Throws with the failure's message. A password encrypts
+// collected before the archive is created; FIFOs, sockets, devices, links
+// that leave the folder or lead nowhere and subfolders the walk passes over
+// go to hooks.leftOut. Throws with the failure's message. A password encrypts
 // every member (WinZip AES-256, the password's UTF-8 bytes).
 void ZipFolder(const QString& archive, const QString& folder, const ZipProgress& progress,
                const batch::Hooks& hooks = {}, const QString& password = {});
@@ -32,12 +33,14 @@ enum FailureKind {
 // exists (empty) once opened, and is finished with the members added so far
 // also when hooks.failed ends the batch. False then. Throws when the archive
 // can't be created or finished.
-bool ZipEntries(ZipArchive& zip, const QString& archive, const batch::Entries& entries, const batch::Hooks& hooks);
+bool ZipEntries(ZipArchive& zip, const QString& archive, const batch::Entries& entries, const batch::Hooks& hooks,
+                const batch::Sources& sources = {});
 
 // Extracts each entry's archive into target, or beside the archive when
-// target is empty. Later archives replace earlier ones' files of the same name.
-// False when hooks.failed ended the batch.
+// target is empty: then the archive's folder is opened first, below the
+// sources' folder, and the archive inside it. Later archives replace earlier
+// ones' files of the same name. False when hooks.failed ended the batch.
 bool ExtractEntries(ZipArchive& zip, const batch::Entries& entries, const std::optional<QString>& target,
-                    const ZipProgress& progress, const batch::Hooks& hooks);
+                    const ZipProgress& progress, const batch::Hooks& hooks, const batch::Sources& sources = {});
 
 }  // namespace zipbatch

@@ -12,6 +12,7 @@
 
 namespace safefile {
 class Folder;
+class Source;
 }
 
 using DesKey = std::array<std::uint8_t, 8>;
@@ -45,6 +46,11 @@ DesFileResult DesEncryptFile(const std::string& sourcePath, const safefile::Fold
 // last block are not zero (a wrong password, almost surely): the encrypted
 // file is kept.
 DesFileResult DesDecryptFile(const std::string& sourcePath, const safefile::Folder& targetFolder,
+                             const std::string& targetName, std::string_view keyText, const DesProgress& progress = {});
+// The same with the source already open, as a batch opens it below the folder it was named on.
+DesFileResult DesEncryptFile(safefile::Source& source, const safefile::Folder& targetFolder,
+                             const std::string& targetName, std::string_view keyText, const DesProgress& progress = {});
+DesFileResult DesDecryptFile(safefile::Source& source, const safefile::Folder& targetFolder,
                              const std::string& targetName, std::string_view keyText, const DesProgress& progress = {});
 std::string DesEncryptTextHex(std::string_view text, std::string_view keyText);
 std::string DesDecryptTextHex(std::string_view hex, std::string_view keyText);

@@ -90,10 +90,9 @@ void Report(const DesProgress& progress, std::uint64_t done, std::uint64_t total
         progress(done, total);
 }
 
-DesFileResult EncryptStream(const std::string& sourcePath, const safefile::Folder& folder, const std::string& name,
+DesFileResult EncryptStream(safefile::Source& in, const safefile::Folder& folder, const std::string& name,
                             std::string_view keyText, const DesProgress& progress)
 {
-    safefile::Source in = OpenSource(sourcePath);
     const std::uint64_t size = in.Size();
     if (size > kMaxPlainSize)
         return Fail(kTooLarge);
@@ -136,10 +135,9 @@ DesFileResult EncryptStream(const std::string& sourcePath, const safefile::Folde
     return {};
 }
 
-DesFileResult DecryptStream(const std::string& sourcePath, const safefile::Folder& folder, const std::string& name,
+DesFileResult DecryptStream(safefile::Source& in, const safefile::Folder& folder, const std::string& name,
                             std::string_view keyText, const DesProgress& progress)
 {
-    safefile::Source in = OpenSource(sourcePath);
     const std::uint64_t size = in.Size();
     if (size < 4 || (size - 4) % 8 != 0)
         return Fail(kBadSize);
@@ -216,7 +214,7 @@ template <typename Work> DesFileResult Guarded(Work work)
     }
 }
 
-using Stream = DesFileResult (*)(const std::string&, const safefile::Folder&, const std::string&, std::string_view,
+using Stream = DesFileResult (*)(safefile::Source&, const safefile::Folder&, const std::string&, std::string_view,
                                  const DesProgress&);
 
 DesFileResult RunToPath(Stream stream, const std::string& sourcePath, const std::string& targetPath,
@@ -227,7 +225,8 @@ DesFileResult RunToPath(Stream stream, const std::string& sourcePath, const std:
     return Guarded([&] {
         const safefile::Folder folder =
             Try(kCannotCreate, [&] { return safefile::Folder::Open(safefile::FolderOf(targetPath)); });
-        return stream(sourcePath, folder, safefile::BareName(targetPath), keyText, progress);
+        safefile::Source in = OpenSource(sourcePath);
+        return stream(in, folder, safefile::BareName(targetPath), keyText, progress);
     });
 }
 
@@ -236,7 +235,18 @@ DesFileResult RunInFolder(Stream stream, const std::string& sourcePath, const sa
 {
     if (sourcePath.empty() || name.empty() || keyText.empty())
         return Fail(kEmptyArgument);
-    return Guarded([&] { return stream(sourcePath, folder, name, keyText, progress); });
+    return Guarded([&] {
+        safefile::Source in = OpenSource(sourcePath);
+        return stream(in, folder, name, keyText, progress);
+    });
+}
+
+DesFileResult RunOpen(Stream stream, safefile::Source& in, const safefile::Folder& folder, const std::string& name,
+                      std::string_view keyText, const DesProgress& progress)
+{
+    if (name.empty() || keyText.empty())
+        return Fail(kEmptyArgument);
+    return Guarded([&] { return stream(in, folder, name, keyText, progress); });
 }
 
 }  // namespace
@@ -263,4 +273,16 @@ DesFileResult DesDecryptFile(const std::string& sourcePath, const safefile::Fold
                              const std::string& targetName, std::string_view keyText, const DesProgress& progress)
 {
     return RunInFolder(DecryptStream, sourcePath, targetFolder, targetName, keyText, progress);
+}
+
+DesFileResult DesEncryptFile(safefile::Source& source, const safefile::Folder& targetFolder,
+                             const std::string& targetName, std::string_view keyText, const DesProgress& progress)
+{
+    return RunOpen(EncryptStream, source, targetFolder, targetName, keyText, progress);
+}
+
+DesFileResult DesDecryptFile(safefile::Source& source, const safefile::Folder& targetFolder,
+                             const std::string& targetName, std::string_view keyText, const DesProgress& progress)
+{
+    return RunOpen(DecryptStream, source, targetFolder, targetName, keyText, progress);
 }

@@ -82,11 +82,14 @@ QStringList RegularFiles(const QStringList& files, Reporter& report)
 }
 
 // The files of the batch: the tree's, in the window's order, or the operands.
+// A subfolder the walk passes over is named and fails the batch.
 QStringList BatchFiles(const Options& o, Reporter& report, qsizetype skipOperands = 0)
 {
     if (o.folder) {
         RequireFolder(*o.folder, QStringLiteral("文件夹"));
-        return GetAllFiles(*o.folder);
+        return GetAllFiles(*o.folder, [&report](const QString& folder, const QString& reason) {
+            report.Failed(folder, reason);
+        });
     }
     return RegularFiles(o.operands.mid(skipOperands), report);
 }
@@ -112,7 +115,7 @@ int Crypt(const Options& o, cryptbatch::Direction direction)
     Reporter report(o.verbose);
     // The log comes first: a target folder inside the tree lists it as one of the tree's files.
     cryptbatch::CryptRun run({direction, o.folder ? cryptbatch::Layout::Tree : cryptbatch::Layout::Flat,
-                              password, *o.target, o.folder.value_or(QString())});
+                              password, *o.target, o.folder.value_or(QString()), o.folder.value_or(QString())});
     const QStringList files = BatchFiles(o, report);
     report.SetTotal(files.size());
     run.Walk(batch::Entries::Of(files), report.Hooks(true));

@@ -88,8 +88,14 @@ batch::Hooks Reporter::Hooks(bool goOnAfterFailure)
         return goOnAfterFailure;
     };
     // A FIFO, socket or device is never opened; the user learns which were
-    // skipped, but the batch did what it could, so it is no failure.
-    hooks.leftOut = [this](const QString& file) {
+    // skipped, but the batch did what it could, so it is no failure. A link
+    // that leaves the folder or leads nowhere, and a folder the walk passed
+    // over, are files the user may have expected in the result: those fail.
+    hooks.leftOut = [this](const QString& file, const QString& reason) {
+        if (reason != SpecialFileReason()) {
+            Failed(file, reason);
+            return;
+        }
         ClearLine();
         Err(QStringLiteral("velmora-cli: ") + file + QStringLiteral("：不是普通文件（管道、套接字或设备），未处理\n"));
     };

@@ -1,6 +1,7 @@
 #include "DirWalk.h"
 
 #include "CodePage.h"
+#include "Reach.h"
 
 #include <algorithm>
 #include <dirent.h>
@@ -157,17 +158,27 @@ std::vector<Entry> ReadEntries(DIR* dir)
     return entries;
 }
 
-// A subfolder found by the walk, opened only if it is still a folder and not
-// a link put in its place since it was listed.
-DIR* OpenSubFolder(const std::string& path)
+// A subfolder found by the walk, opened below the walk's top folder and only
+// if it is still a folder and not a link put in its place since it was
+// listed; errno tells why not.
+DIR* OpenSubFolder(int top, const std::string& rel)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
+    try {
+        safefile::Fd fd = reach::OpenBeneath(top, rel, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+        DIR* dir = fdopendir(fd.Get());
+        if (dir)
+            fd.Release();
+        return dir;
+    } catch (const safefile::Error& e) {
+        errno = e.Code();
         return nullptr;
-    DIR* dir = fdopendir(fd);
-    if (!dir)
-        ::close(fd);
-    return dir;
+    }
+}
+
+// Whether a folder path is past what a batch can name: 4096 bytes, or a part over 255.
+bool TooLong(const std::string& path, const std::string& name)
+{
+    return path.size() >= 4096 || name.size() > 255;
 }
 
 const char* OpenPath(const std::string& folder)
@@ -182,11 +193,19 @@ const char* OpenPath(const std::string& folder)
 struct Collector {
     std::vector<std::string>* folders = nullptr;
     const std::function<void(const std::string&)>* onFile = nullptr;
+    const OnSkippedFolder* onSkipped = nullptr;
+    int top = -1;  // the named folder, which every subfolder is opened below
     std::vector<FolderId> onPath;
     std::function<bool()> cancelled;
     std::string filePath;  // reused for every file
 
-    void Visit(const std::string& folder, DIR* dir)
+    void Skip(const std::string& path, FolderSkip why) const
+    {
+        if (onSkipped && *onSkipped)
+            (*onSkipped)(path, why);
+    }
+
+    void Visit(const std::string& folder, const std::string& rel, DIR* dir)
     {
         if (cancelled && cancelled()) {
             closedir(dir);
@@ -212,20 +231,28 @@ struct Collector {
             if (!e.isFolder)
                 continue;
             std::string path = Join(folder, e.name);
+            std::string subRel = rel.empty() ? e.name : rel + '/' + e.name;
             if (folders)
                 folders->push_back(path);
-            if (onFile)
-                CheckPathText(path);  // a folder whose files can't be listed any more by its path
-            DIR* sub = OpenSubFolder(path);
-            if (!sub)
-                continue;  // a folder that can't be read is listed, its contents skipped
+            if (onFile && TooLong(path, e.name)) {
+                Skip(path, FolderSkip::TooLong);  // its files could not be named by their paths
+                continue;
+            }
+            DIR* sub = OpenSubFolder(top, subRel);
+            if (!sub) {
+                // A folder that can't be read is listed, its contents skipped;
+                // one gone since it was listed is simply no longer there.
+                if (errno != ENOENT)
+                    Skip(path, FolderSkip::Unreadable);
+                continue;
+            }
             struct stat st{};
             if (fstat(dirfd(sub), &st) == 0 &&
                 std::find(onPath.begin(), onPath.end(), FolderId{st.st_dev, st.st_ino}) != onPath.end()) {
                 closedir(sub);  // the same folder mounted below itself: listed, not entered
                 continue;
             }
-            Visit(path, sub);
+            Visit(path, subRel, sub);
         }
         onPath.pop_back();
     }
@@ -303,23 +330,35 @@ std::vector<std::string> SubFolderWalk(const std::string& folder, const std::fun
     Collector collector;
     collector.folders = &out;
     collector.cancelled = cancelled;
-    if (DIR* dir = OpenTop(folder))
-        collector.Visit(folder, dir);
+    if (DIR* dir = OpenTop(folder)) {
+        const safefile::Fd top(::fcntl(dirfd(dir), F_DUPFD_CLOEXEC, 0));
+        collector.top = top.Get();
+        collector.Visit(folder, {}, dir);
+    }
     return out;
 }
 
-void ForEachFile(const std::string& folder, const std::function<void(const std::string&)>& onFile)
+void ForEachFile(const std::string& folder, const std::function<void(const std::string&)>& onFile,
+                 const OnSkippedFolder& onSkipped)
 {
     Collector collector;
     collector.onFile = &onFile;
-    if (DIR* dir = OpenTop(folder))
-        collector.Visit(folder, dir);
+    collector.onSkipped = &onSkipped;
+    DIR* dir = OpenTop(folder);
+    if (!dir) {
+        collector.Skip(folder, FolderSkip::Unreadable);
+        return;
+    }
+    // Kept open for the whole walk: the top's stream is closed once it is read.
+    const safefile::Fd top(::fcntl(dirfd(dir), F_DUPFD_CLOEXEC, 0));
+    collector.top = top.Get();
+    collector.Visit(folder, {}, dir);
 }
 
-std::vector<std::string> AllFiles(const std::string& folder)
+std::vector<std::string> AllFiles(const std::string& folder, const OnSkippedFolder& onSkipped)
 {
     std::vector<std::string> files;
-    ForEachFile(folder, [&files](const std::string& path) { files.push_back(path); });
+    ForEachFile(folder, [&files](const std::string& path) { files.push_back(path); }, onSkipped);
     return files;
 }
 

@@ -55,11 +55,22 @@ std::vector<std::string> FilesOf(const std::string& folder);
 // walk ends early with what it has (a load the user has moved on from).
 std::vector<std::string> SubFolderWalk(const std::string& folder, const std::function<bool()>& cancelled = {});
 
+// Why the file walk passed over a subfolder and its contents.
+enum class FolderSkip {
+    Unreadable,  // it can't be opened or read
+    TooLong,     // its path would reach 4096 bytes, or a part of it is over 255
+};
+using OnSkippedFolder = std::function<void(const std::string& path, FolderSkip why)>;
+
 // Every file of the tree: the folder's own files, then each subfolder's in
 // walk order. Throws PathError for a bad folder text before anything is added.
-std::vector<std::string> AllFiles(const std::string& folder);
+// Each subfolder is opened from the named folder's descriptor, never by its
+// full path; one that can't be read or whose path is too long is handed to
+// onSkipped and the rest of the tree is walked.
+std::vector<std::string> AllFiles(const std::string& folder, const OnSkippedFolder& onSkipped = {});
 // The same paths, each handed to onFile as it is found (the text is only
 // valid during the call).
-void ForEachFile(const std::string& folder, const std::function<void(const std::string&)>& onFile);
+void ForEachFile(const std::string& folder, const std::function<void(const std::string&)>& onFile,
+                 const OnSkippedFolder& onSkipped = {});
 
 }  // namespace dirwalk

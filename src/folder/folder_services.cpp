@@ -2,6 +2,8 @@
 // and the flat file list of a tree. The command-line program links this alone.
 #include "folder_services.h"
 
+#include <algorithm>
+
 #include "CodePage.h"
 #include "DirWalk.h"
 
@@ -70,9 +72,32 @@ ListedBox ListInBox(const QString& firstLine, const QStringList& entries)
     return box;
 }
 
-ListedBox SpecialFilesBox(const QStringList& files)
+QString FolderSkipReason(dirwalk::FolderSkip why)
 {
-    return ListInBox(QStringLiteral("有%1个文件不是普通文件（管道、套接字或设备），没有处理：").arg(files.size()), files);
+    return why == dirwalk::FolderSkip::TooLong ? QStringLiteral("路径过长的文件夹") : QStringLiteral("无法读取的文件夹");
+}
+
+QString OutsideLinkReason()
+{
+    return QStringLiteral("指向文件夹外的符号链接");
+}
+
+QString DanglingLinkReason()
+{
+    return QStringLiteral("无效的符号链接");
+}
+
+ListedBox SpecialFilesBox(const QList<LeftOutFile>& files)
+{
+    const bool allSpecial = std::all_of(files.begin(), files.end(),
+                                        [](const LeftOutFile& f) { return f.reason == SpecialFileReason(); });
+    QStringList entries;
+    for (const LeftOutFile& f : files)
+        entries << (allSpecial ? f.file : f.file + QStringLiteral("（原因：") + f.reason + QStringLiteral("）"));
+    return ListInBox(allSpecial
+                         ? QStringLiteral("有%1个文件不是普通文件（管道、套接字或设备），没有处理：").arg(files.size())
+                         : QStringLiteral("有%1个文件或文件夹没有处理：").arg(files.size()),
+                     entries);
 }
 
 QString JoinPath(const QString& folder, const QString& name)
@@ -107,9 +132,14 @@ QStringList DecodePaths(const std::vector<std::string>& paths)
     return list;
 }
 
-QStringList GetAllFiles(const QString& folder)
+QStringList GetAllFiles(const QString& folder, const SkippedFolder& skipped)
 {
     QStringList files;
-    dirwalk::ForEachFile(EncodePath(folder), [&files](const std::string& path) { files.append(DecodePath(path)); });
+    dirwalk::ForEachFile(
+        EncodePath(folder), [&files](const std::string& path) { files.append(DecodePath(path)); },
+        [&skipped](const std::string& path, dirwalk::FolderSkip why) {
+            if (skipped)
+                skipped(DecodePath(path), FolderSkipReason(why));
+        });
     return files;
 }

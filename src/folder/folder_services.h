@@ -3,6 +3,9 @@
 // walk of a tree into a list box (walked on a loader thread), the flat file
 // list of a tree, and a name without its extension.
 
+#include "DirWalk.h"
+
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -29,8 +32,12 @@ void FillSubDirectoryList(const QString& folder, QString marker, const std::int3
                           TProgressBar* progress, QListWidget* list, IDialogs& dialogs, QWidget* boxParent,
                           const std::function<bool()>& superseded = {});
 
-// Throws std::runtime_error for a bad folder text.
-QStringList GetAllFiles(const QString& folder);
+// A subfolder the file walk passed over, with the reason the user sees.
+using SkippedFolder = std::function<void(const QString& folder, const QString& reason)>;
+
+// Throws std::runtime_error for a bad folder text. A subfolder that can't be
+// read, or whose path is too long, goes to skipped and the rest is walked.
+QStringList GetAllFiles(const QString& folder, const SkippedFolder& skipped = {});
 
 QString GetNameWithoutExt(const QString& name);
 
@@ -71,7 +78,18 @@ ListedBox ListInBox(const QString& firstLine, const QStringList& entries);
 
 // The reason given for such a file, and the box that names those a batch left out.
 QString SpecialFileReason();
-ListedBox SpecialFilesBox(const QStringList& files);
+// The reason for a subfolder the file walk passed over.
+QString FolderSkipReason(dirwalk::FolderSkip why);
+// The reasons for a link that leaves the named folder or leads nowhere.
+QString OutsideLinkReason();
+QString DanglingLinkReason();
+// The box of the files and folders a batch left out, each given with its
+// reason (the reason of FIFOs, sockets and devices is the box's own heading).
+struct LeftOutFile {
+    QString file;
+    QString reason;
+};
+ListedBox SpecialFilesBox(const QList<LeftOutFile>& files);
 
 // The last result handed over by a background walk.
 extern QStringList AllSubDirectories;

@@ -52,6 +52,7 @@ class Root {
 public:
     Root() = default;
     explicit Root(const std::string& folder);
+    explicit Root(safefile::Folder folder) : folder_(std::move(folder)) {}
 
     bool HasFolder() const { return folder_.Valid(); }
     const safefile::Folder& Folder() const { return folder_; }

@@ -268,6 +268,15 @@ Source::Source(Fd fd, const struct stat& st)
 {
 }
 
+void Source::Restat()
+{
+    struct stat st {};
+    if (::fstat(fd_.Get(), &st) != 0)
+        throw Error(errno);
+    size_ = static_cast<std::uint64_t>(st.st_size);
+    mode_ = st.st_mode & 07777;
+}
+
 namespace {
 
 // Reads until size bytes or the end of the file, whatever a signal interrupts;

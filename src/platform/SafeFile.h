@@ -138,6 +138,10 @@ public:
     // Reads up to size bytes; fewer only at the end of the file.
     std::size_t Read(void* data, std::size_t size);
     std::size_t ReadAt(void* data, std::size_t size, std::uint64_t offset);
+    // Takes the size (and mode) anew, for a file written to since it was opened.
+    void Restat();
+    // Hands the open file over to a reader of its own.
+    Fd Take() { return std::move(fd_); }
 
 private:
     Fd fd_;

@@ -285,8 +285,10 @@ struct Pending {
 class Pipeline {
 public:
     Pipeline(zipwrite::Writer& writer, const std::vector<Job>& jobs, ZipMethod method,
-             const zipwrite::Progress& progress, const zipwrite::Admit& admit)
-        : writer_(writer), jobs_(jobs), method_(method), progress_(progress), admit_(admit),
+             const zipwrite::Progress& progress, const zipwrite::Admit& admit, const reach::Root& from,
+             const zipwrite::Skipped& skipped)
+        : writer_(writer), jobs_(jobs), admit_(admit), from_(from), skipped_(skipped), method_(method),
+          progress_(progress),
           maxChunks_(2 * zippool::Pool::Instance().Size() + 2)
     {
     }
@@ -327,7 +329,7 @@ private:
                     return false;
                 const Job& job = jobs_[nextJob_++];
                 reading_ = std::make_shared<Member>();
-                reading_->source = zipwrite::OpenSource(job.sourcePath, admit_);
+                reading_->source = zipwrite::OpenSource(job.sourcePath, admit_, from_, skipped_);
                 if (!reading_->source.fd.Valid()) {
                     reading_.reset();  // turned down: no member
                     continue;
@@ -456,6 +458,8 @@ private:
     zipwrite::Writer& writer_;
     const std::vector<Job>& jobs_;
     const zipwrite::Admit& admit_;
+    const reach::Root& from_;
+    const zipwrite::Skipped& skipped_;
     ZipMethod method_;
     const zipwrite::Progress& progress_;
     const std::size_t maxChunks_;
@@ -471,9 +475,10 @@ private:
 }  // namespace
 
 void CompressMany(zipwrite::Writer& writer, const std::vector<Job>& jobs, ZipMethod method,
-                  const zipwrite::Progress& progress, const zipwrite::Admit& admit)
+                  const zipwrite::Progress& progress, const zipwrite::Admit& admit, const reach::Root& from,
+                  const zipwrite::Skipped& skipped)
 {
-    Pipeline pipeline(writer, jobs, method, progress, admit);
+    Pipeline pipeline(writer, jobs, method, progress, admit, from, skipped);
     pipeline.Run();
 }
 

@@ -22,7 +22,9 @@ struct Job {
 // Adds one member per job, in order. A failure undoes the member it was
 // writing and is thrown; the members before it stay in the archive.
 // A file that admit turns down (see zipwrite::OpenSource) is left out.
+// Sources are opened as zipwrite::OpenSource opens them with from and skipped.
 void CompressMany(zipwrite::Writer& writer, const std::vector<Job>& jobs, ZipMethod method,
-                  const zipwrite::Progress& progress, const zipwrite::Admit& admit = {});
+                  const zipwrite::Progress& progress, const zipwrite::Admit& admit = {},
+                  const reach::Root& from = {}, const zipwrite::Skipped& skipped = {});
 
 }  // namespace paralleldeflate

@@ -1,5 +1,6 @@
 #include "ZipArchive.h"
 
+#include <optional>
 #include <sys/stat.h>
 
 #include "DirWalk.h"
@@ -70,16 +71,31 @@ void ZipArchive::OpenBuffer(const void* data, std::size_t size)
     impl_->reading = true;
 }
 
-void ZipArchive::Add(const std::string& sourcePath, const std::string& memberName, ZipMethod method)
+void ZipArchive::OpenRead(safefile::Fd fd, std::uint64_t size, const std::string& path)
+{
+    Close();
+    impl_->reader.Open(std::move(fd), size, path);
+    impl_->reading = true;
+}
+
+void ZipArchive::Add(const std::string& sourcePath, const std::string& memberName, ZipMethod method,
+                     const reach::Root& from)
 {
     if (!impl_->writer.IsOpen())
         throw ZipError("无法添加" + sourcePath + "：压缩文件没有以写入方式打开");
     if (method != ZipMethod::Stored && method != ZipMethod::Deflate)
         throw ZipError("无法添加" + sourcePath + "：不支持的压缩方法");
-    paralleldeflate::CompressMany(impl_->writer, {{sourcePath, memberName}}, method, impl_->Report(this));
+    paralleldeflate::CompressMany(impl_->writer, {{sourcePath, memberName}}, method, impl_->Report(this), {}, from);
 }
 
 void ZipArchive::ExtractAll(const std::string& targetFolder)
+{
+    if (!impl_->reader.IsOpen())
+        throw ZipError("无法解压：没有打开可读取的压缩文件");
+    zipextract::ExtractAll(impl_->reader, targetFolder, impl_->Report(this));
+}
+
+void ZipArchive::ExtractAll(const safefile::Folder& targetFolder)
 {
     if (!impl_->reader.IsOpen())
         throw ZipError("无法解压：没有打开可读取的压缩文件");
@@ -121,18 +137,29 @@ void ZipArchive::Abandon()
 }
 
 void ZipArchive::ZipDirectoryContents(const std::string& archivePath, const std::string& folder, ZipMethod method,
-                                      ZipProgress onProgress, std::vector<std::string>* special,
-                                      const std::string& password)
+                                      ZipProgress onProgress, const zipwrite::Skipped& skipped,
+                                      const dirwalk::OnSkippedFolder& skippedFolder, const std::string& password)
 {
     // Every file is collected before the archive's temporary file exists, and
     // an earlier archive of that name inside the folder is left out, so the
     // archive never holds itself.
     std::vector<std::string> files;
     try {
-        files = dirwalk::AllFiles(folder);
+        files = dirwalk::AllFiles(folder, skippedFolder);
     } catch (const dirwalk::PathError& e) {
         throw ZipError(e.what());
     }
+    std::optional<reach::Root> from;
+    try {
+        from.emplace(folder);
+    } catch (const safefile::Error& e) {
+        throw ZipError("无法打开文件夹" + folder + "：" + e.what());
+    }
+    // Whatever the root refuses is left out; without a taker, silently.
+    const zipwrite::Skipped leaveOut = [&skipped](const std::string& path, reach::Skip why) {
+        if (skipped)
+            skipped(path, why);
+    };
     struct stat self{};
     const bool archiveExists = ::stat(archivePath.c_str(), &self) == 0;
     const std::string prefix = dirwalk::Join(folder, "");
@@ -148,17 +175,11 @@ void ZipArchive::ZipDirectoryContents(const std::string& archivePath, const std:
     }
     // Looked at as each file is opened, while the files before it are being
     // compressed, rather than all of them before the first is read.
-    const zipwrite::Admit admit = [&](const std::string& file, const struct stat& st) {
-        if (archiveExists && st.st_dev == self.st_dev && st.st_ino == self.st_ino)
-            return false;
-        if (!S_ISREG(st.st_mode)) {
-            if (special)
-                special->push_back(file);
-            return false;
-        }
-        return true;
+    const zipwrite::Admit admit = [&](const std::string&, const struct stat& st) {
+        return !(archiveExists && st.st_dev == self.st_dev && st.st_ino == self.st_ino);
     };
-    paralleldeflate::CompressMany(archive.impl_->writer, jobs, method, archive.impl_->Report(&archive), admit);
+    paralleldeflate::CompressMany(archive.impl_->writer, jobs, method, archive.impl_->Report(&archive), admit, *from,
+                                  leaveOut);
     archive.Close();
 }
 

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "DirWalk.h"
 #include "ZipFormat.h"
+#include "ZipWriter.h"
 
 class ZipArchive;
 using ZipProgress = std::function<void(ZipArchive* Sender, const std::string& FileName, const ZipHeader& Header,
@@ -26,9 +28,15 @@ public:
     // Opens for reading an archive held in memory; the bytes must stay alive
     // and unchanged until Close.
     void OpenBuffer(const void* data, std::size_t size);
-    void Add(const std::string& sourcePath, const std::string& memberName = {}, ZipMethod method = ZipMethod::Deflate);
+    // With a root that has a folder, the source is reached below it only (see reach::Root::OpenFile).
+    void Add(const std::string& sourcePath, const std::string& memberName = {}, ZipMethod method = ZipMethod::Deflate,
+             const reach::Root& from = {});
+    // Opens for reading an archive already open; path names it in messages.
+    void OpenRead(safefile::Fd fd, std::uint64_t size, const std::string& path);
     // Extracts every member of the archive opened for reading below targetFolder.
     void ExtractAll(const std::string& targetFolder);
+    // The same into a folder already open.
+    void ExtractAll(const safefile::Folder& targetFolder);
     // In write mode finishes the archive and puts it in place; an archive
     // object destroyed without Close discards what it had written, and an
     // earlier archive of that name stays as it was.
@@ -37,11 +45,14 @@ public:
     // an earlier archive of that name stays as it was.
     void Abandon();
 
-    // Every file of the folder's tree into a new archive. FIFOs, sockets and
-    // devices are never opened: they are left out and, when special is
-    // given, appended to it. A password encrypts every member (see SetPassword).
+    // Every file of the folder's tree into a new archive, each reached below
+    // the folder. FIFOs, sockets, devices and links that leave the folder or
+    // lead nowhere are never opened: they are left out and handed to
+    // skipped; subfolders the walk passes over go to skippedFolder. A password
+    // encrypts every member (see SetPassword).
     static void ZipDirectoryContents(const std::string& archivePath, const std::string& folder, ZipMethod method,
-                                     ZipProgress onProgress, std::vector<std::string>* special = nullptr,
+                                     ZipProgress onProgress, const zipwrite::Skipped& skipped = {},
+                                     const dirwalk::OnSkippedFolder& skippedFolder = {},
                                      const std::string& password = {});
     static void ExtractZipFile(const std::string& archivePath, const std::string& targetFolder, ZipProgress onProgress);
 

@@ -44,16 +44,7 @@ using Dir = safefile::Folder;
 // uses it is pending.
 class FolderTree {
 public:
-    FolderTree(const std::string& target) : target_(target)
-    {
-        std::error_code ec;
-        std::filesystem::create_directories(target, ec);
-        try {
-            root_ = safefile::Folder::Open(target);
-        } catch (const safefile::Error& e) {
-            throw ZipError("无法打开文件夹" + target + "：" + e.what());
-        }
-    }
+    explicit FolderTree(const Dir& target) : target_(target.Path()), root_(target) {}
 
     // The folder below the target ("" is the target), made when missing if
     // create is set; an invalid folder when it is missing and create is not.
@@ -241,9 +232,9 @@ void PlaceFile(const safefile::Folder& dir, const std::string& name, const std::
 // one in pieces written behind the inflating.
 class MemberWriter {
 public:
-    MemberWriter(const zipio::Source& archive, const std::string& target, const Progress& progress,
+    MemberWriter(const zipio::Source& archive, const Dir& target, const Progress& progress,
                  const zipfilter::Factory& filters)
-        : archive_(archive), target_(target), progress_(progress), tree_(target), decoder_(filters),
+        : archive_(archive), target_(target.Path()), progress_(progress), tree_(target), decoder_(filters),
           pool_(zippool::Pool::Instance()), maxPending_(2 * pool_.Size() + 2)
     {
     }
@@ -465,11 +456,12 @@ std::string SafeRelativePath(const std::string& memberName, std::uint8_t host)
     return rel;
 }
 
-void ExtractAll(const zipread::Reader& reader, const std::string& targetFolder, const Progress& progress,
-                const zipfilter::Factory& filters)
+namespace {
+
+void ExtractPlanned(const zipread::Reader& reader, const std::vector<Planned>& plan, const Dir& target,
+                    const Progress& progress, const zipfilter::Factory& filters)
 {
-    const std::vector<Planned> plan = Plan(reader, targetFolder.size(), bool(filters));
-    MemberWriter writer(reader.Source(), targetFolder, progress, filters);
+    MemberWriter writer(reader.Source(), target, progress, filters);
     CheckNotSelf(reader, plan, writer);
     try {
         for (const Planned& item : plan) {
@@ -483,6 +475,30 @@ void ExtractAll(const zipread::Reader& reader, const std::string& targetFolder, 
         throw;
     }
     writer.Finish();
+}
+
+}  // namespace
+
+void ExtractAll(const zipread::Reader& reader, const std::string& targetFolder, const Progress& progress,
+                const zipfilter::Factory& filters)
+{
+    // Checked before the target folder is made, so a refused archive leaves no trace.
+    const std::vector<Planned> plan = Plan(reader, targetFolder.size(), bool(filters));
+    std::error_code ec;
+    std::filesystem::create_directories(targetFolder, ec);
+    Dir target;
+    try {
+        target = safefile::Folder::Open(targetFolder);
+    } catch (const safefile::Error& e) {
+        throw ZipError("无法打开文件夹" + targetFolder + "：" + e.what());
+    }
+    ExtractPlanned(reader, plan, target, progress, filters);
+}
+
+void ExtractAll(const zipread::Reader& reader, const safefile::Folder& targetFolder, const Progress& progress,
+                const zipfilter::Factory& filters)
+{
+    ExtractPlanned(reader, Plan(reader, targetFolder.Path().size(), bool(filters)), targetFolder, progress, filters);
 }
 
 void TestAll(const zipread::Reader& reader, const zipfilter::Factory& filters)

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "SafeFile.h"
 #include "ZipFilter.h"
 #include "ZipReader.h"
 
@@ -27,6 +28,9 @@ std::string SafeRelativePath(const std::string& memberName, std::uint8_t host);
 // that is renamed into place only once its size and CRC-32 check out, and no
 // symbolic link below the target is ever followed or created.
 void ExtractAll(const zipread::Reader& reader, const std::string& targetFolder, const Progress& progress,
+                const zipfilter::Factory& filters = {});
+// The same into a folder already open (beside an archive, reached below the folder a batch was named on).
+void ExtractAll(const zipread::Reader& reader, const safefile::Folder& targetFolder, const Progress& progress,
                 const zipfilter::Factory& filters = {});
 
 // Decodes every member and checks it, writing nothing.

@@ -161,7 +161,13 @@ void Reader::Open(const std::string& path)
     zipio::Fd owned(fd);
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         throw ZipError("不是可读取的 ZIP 压缩文件：" + path + "不是文件");
-    source_.OpenFile(std::move(owned), static_cast<std::uint64_t>(st.st_size));
+    Open(std::move(owned), static_cast<std::uint64_t>(st.st_size), path);
+}
+
+void Reader::Open(zipio::Fd fd, std::uint64_t size, const std::string& path)
+{
+    Close();
+    source_.OpenFile(std::move(fd), size);
     path_ = path;
     Load();
 }

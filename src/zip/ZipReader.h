@@ -32,6 +32,9 @@ class Reader {
 public:
     // Opens and checks the archive; throws ZipError when it is no readable ZIP archive.
     void Open(const std::string& path);
+    // The same for an archive already open (a regular file of that size);
+    // path names it in messages.
+    void Open(zipio::Fd fd, std::uint64_t size, const std::string& path);
     // The same for an archive held in memory; the bytes must stay alive and
     // unchanged until Close. name stands for the archive in messages.
     void OpenMemory(const void* data, std::size_t size, const std::string& name);

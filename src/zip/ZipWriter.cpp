@@ -1,6 +1,7 @@
 #include "ZipWriter.h"
 
 #include <algorithm>
+#include <optional>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -54,8 +55,48 @@ void CheckRegular(const std::string& path, const struct stat& st)
 
 }  // namespace
 
-Source OpenSource(const std::string& path, const Admit& admit)
+namespace {
+
+// The file opened below the root's folder, or nothing when it is turned down.
+std::optional<Source> OpenBelow(const std::string& path, const Admit& admit, const reach::Root& from,
+                                const Skipped& skipped)
 {
+    Source s;
+    s.path = path;
+    struct stat st{};
+    try {
+        s.fd = from.OpenFile(path, &st);
+    } catch (const reach::Refused& r) {
+        if (!skipped)
+            throw;
+        skipped(path, r.Why());
+        return std::nullopt;
+    } catch (const safefile::Error& e) {
+        throw ZipError("无法打开" + path + "：" + platform::ErrnoText(e.Code()));
+    }
+    if (admit && !admit(path, st))
+        return std::nullopt;
+    if (::flock(s.fd.Get(), LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+        throw ZipError("无法添加" + path + "：另一个程序锁定了它");
+    s.size = static_cast<std::uint64_t>(st.st_size);
+    s.modified = static_cast<std::int64_t>(st.st_mtime);
+    s.mode = st.st_mode & 07777;
+    return s;
+}
+
+}  // namespace
+
+Source OpenSource(const std::string& path, const Admit& admit, const reach::Root& from, const Skipped& skipped)
+{
+    if (from.HasFolder()) {
+        std::optional<Source> below = OpenBelow(path, admit, from, skipped);
+        if (!below) {
+            Source none;
+            none.path = path;
+            return none;
+        }
+        return std::move(*below);
+    }
     Source s;
     s.path = path;
     // A FIFO, socket or device is never opened: opening a FIFO waits for a

@@ -3,6 +3,7 @@
 // it in place only when it is finished, so a failure never leaves a damaged
 // archive and never costs an earlier archive of that name.
 
+#include "Reach.h"
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -33,7 +34,12 @@ using Admit = std::function<bool(const std::string& path, const struct stat& st)
 // Opens a file to be added; throws ZipError for a folder, a special file or
 // one that can't be opened. When admit is given and turns a file down, it
 // isn't opened and the result's fd stays closed.
-Source OpenSource(const std::string& path, const Admit& admit = {});
+// With a root that has a folder, path is reached below that folder only; a
+// file the root refuses (a link leaving it or leading nowhere, a FIFO) goes
+// to skipped when given and isn't opened, and otherwise throws reach::Refused.
+using Skipped = std::function<void(const std::string& path, reach::Skip why)>;
+Source OpenSource(const std::string& path, const Admit& admit = {}, const reach::Root& from = {},
+                  const Skipped& skipped = {});
 
 class Writer {
 public:

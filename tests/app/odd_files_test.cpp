@@ -99,7 +99,7 @@ protected:
             EXPECT_EQ(Read(root + "/check"), content) << name;
         }
     }
-    QString PipeBox() const { return SpecialFilesBox({Q(D + "/pipe")}).text; }
+    QString PipeBox() const { return SpecialFilesBox({{Q(D + "/pipe"), SpecialFileReason()}}).text; }
     // Decrypts with the window's button into root/P and expects every
     // original back under its own name.
     void ExpectDecryptedBackBy(QPushButton* button)
@@ -183,13 +183,13 @@ TEST_F(OddFiles, CompressAndExtractKeepEveryNameAndLeaveFifosOut)
     dialogs.folderAnswers.push_back(Q(root + "/X"));
     w.btn_UnZipAllToSpecified->click();
     EXPECT_EQ(Files(root + "/X"), kFiles);
-    EXPECT_EQ(dialogs.Texts(ShownBox::Message).back(), SpecialFilesBox({Q(root + "/Z/x.zip")}).text);
+    EXPECT_EQ(dialogs.Texts(ShownBox::Message).back(), SpecialFilesBox({{Q(root + "/Z/x.zip"), SpecialFileReason()}}).text);
 
     Fill(w.Lst_FIles_2, {Q(root + "/s.zip"), Q(root + "/Z/x.zip")});
     dialogs.folderAnswers.push_back(Q(root + "/Y"));
     w.btn_UnZipSelectedToSpecified->click();
     EXPECT_EQ(Files(root + "/Y"), kFiles);
-    EXPECT_EQ(dialogs.Texts(ShownBox::Message).back(), SpecialFilesBox({Q(root + "/Z/x.zip")}).text);
+    EXPECT_EQ(dialogs.Texts(ShownBox::Message).back(), SpecialFilesBox({{Q(root + "/Z/x.zip"), SpecialFileReason()}}).text);
 }
 
 TEST_F(OddFiles, ExportRowsDescribeTheRealFilesInValidUtf8)

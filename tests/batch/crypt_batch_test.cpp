@@ -36,19 +36,27 @@ TEST(CryptTargetPath, TreeReplacesTheFirstOccurrenceOfTheFolderTextOnly)
             << c.folderText << " | " << c.source;
 }
 
-TEST(CryptLog, OpeningEmptiesAnExistingLogAndAFolderInItsPlaceFails)
+// An earlier log is kept until the batch has its files (a listing that
+// fails leaves it as it was), then replaced; each path stays on its line.
+TEST(CryptLog, BeginReplacesAnEarlierLogOnlyThenAndAFolderInItsPlaceFails)
 {
     QTemporaryDir dir;
-    testutil::WriteFile(dir.path() + "/note.txt", "old contents that must go");
+    const QByteArray old = "old contents that must go";
+    testutil::WriteFile(dir.path() + "/note.txt", old);
     {
         OperationLog log(TargetTree(dir.path()).Root());
+        EXPECT_EQ(testutil::ReadFile(dir.path() + "/note.txt"), old);
+        log.Begin();
         log.Write(Direction::Encrypt, "s", "t");
+        log.Write(Direction::Encrypt, "a\r\n源文件:forged\tb", "t\x01");
     }
-    EXPECT_EQ(testutil::ReadFile(dir.path() + "/note.txt"), QStringLiteral("源文件:s,加密文件:t\r\n").toUtf8());
+    EXPECT_EQ(testutil::ReadFile(dir.path() + "/note.txt"),
+              QStringLiteral("源文件:s,加密文件:t\r\n源文件:a\uFFFD\uFFFD源文件:forged\uFFFDb,加密文件:t\uFFFD\r\n").toUtf8());
 
     QTemporaryDir other;
     QDir(other.path()).mkdir("note.txt");
-    EXPECT_THROW(OperationLog log(TargetTree(other.path()).Root()), std::runtime_error);
+    OperationLog log(TargetTree(other.path()).Root());
+    EXPECT_THROW(log.Begin(), std::runtime_error);
 }
 
 TEST(CryptMissingTargets, NamesTwentyFilesWithReasonsThenTheCountAndAllInTheDetails)

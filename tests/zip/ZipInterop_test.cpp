@@ -54,7 +54,7 @@ std::string OurArchive(const TempDir& dir, bool forceZip64 = false, const std::s
     MakeTree(dir / "src");
     const std::string zip = dir / "ours.zip";
     if (!forceZip64) {
-        ZipArchive::ZipDirectoryContents(zip, dir / "src", ZipMethod::Deflate, {}, nullptr, password);
+        ZipArchive::ZipDirectoryContents(zip, dir / "src", ZipMethod::Deflate, {}, {}, {}, password);
     } else {
         ZipArchive a;
         a.SetForceZip64(true);
@@ -373,7 +373,7 @@ TEST(ZipInteropNames, OddLinuxNamesInAnEncryptedArchive)
     const std::set<std::string> names = {"\xD6\xD0\xCE\xC4.txt", "s\xFF.bin", "a\\b.txt"};
     for (const std::string& name : names)
         WriteFile(dir / ("src/" + name), "content of " + name);
-    ZipArchive::ZipDirectoryContents(dir / "n.zip", dir / "src", ZipMethod::Deflate, {}, nullptr, "pw");
+    ZipArchive::ZipDirectoryContents(dir / "n.zip", dir / "src", ZipMethod::Deflate, {}, {}, {}, "pw");
     std::set<std::string> stored;
     for (const Parsed& m : ParseZip(ReadFile(dir / "n.zip")))
         stored.insert(m.name);

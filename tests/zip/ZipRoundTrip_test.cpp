@@ -344,21 +344,31 @@ TEST(ZipRoundTrip, IncompressibleChunksStoredRepeatedRandomStillCompressed)
     }
 }
 
-// A FIFO is never opened (that would wait for a writer forever): compression
-// leaves it out and names it, and the reader refuses it as no archive.
-TEST(ZipRoundTrip, FifosAreLeftOutAndNeverOpened)
+// A FIFO is never opened (that would wait for a writer forever), nor a link
+// that leaves the folder or leads nowhere: compression leaves each out and
+// names it, and the reader refuses a FIFO as no archive. A link inside the
+// folder is the file it points to.
+TEST(ZipRoundTrip, FifosAndLinksTheFolderCantVouchForAreLeftOutAndNeverOpened)
 {
     TempDir dir;
     WriteFile(dir / "src/a.txt", "a");
+    WriteFile(dir / "secret", "secret");
     ASSERT_EQ(mkfifo((dir / "src/pipe").c_str(), 0600), 0);
     ASSERT_EQ(mkfifo((dir / "x.zip").c_str(), 0600), 0);
-    std::vector<std::string> special;
-    ZipArchive::ZipDirectoryContents(dir / "f.zip", dir / "src", ZipMethod::Deflate, {}, &special);
-    EXPECT_EQ(special, (std::vector<std::string>{dir / "src/pipe"}));
+    ASSERT_EQ(symlink("nowhere", (dir / "src/dead").c_str()), 0);
+    ASSERT_EQ(symlink("a.txt", (dir / "src/inside").c_str()), 0);
+    ASSERT_EQ(symlink((dir / "secret").c_str(), (dir / "src/out").c_str()), 0);
+    std::vector<std::pair<std::string, reach::Skip>> skipped;
+    ZipArchive::ZipDirectoryContents(dir / "f.zip", dir / "src", ZipMethod::Deflate, {},
+                                     [&](const std::string& path, reach::Skip why) { skipped.emplace_back(path, why); });
+    EXPECT_EQ(skipped, (std::vector<std::pair<std::string, reach::Skip>>{{dir / "src/dead", reach::Skip::DanglingLink},
+                                                                          {dir / "src/out", reach::Skip::OutsideLink},
+                                                                          {dir / "src/pipe", reach::Skip::Special}}));
     ZipArchive reader;
     reader.Open(dir / "f.zip", ZipMode::Read);
-    ASSERT_EQ(reader.Headers().size(), 1u);
+    ASSERT_EQ(reader.Headers().size(), 2u);
     EXPECT_EQ(reader.Headers()[0].Name, "a.txt");
+    EXPECT_EQ(reader.Headers()[1].Name, "inside");
     EXPECT_THROW(reader.Open(dir / "x.zip", ZipMode::Read), ZipError);
     ZipArchive writer;
     writer.Open(dir / "g.zip", ZipMode::Write);
