@@ -562,12 +562,14 @@ TEST_F(CryptWindow, AFolderTextThatNamesNoFolderEndsTheTreeBatchInTheFailureRepo
     w->edt_Password_2->setText("pw");
     dialogs.shown.clear();
     dialogs.folderAnswers = {T};
+    WriteFile(T + "/note.txt", "an earlier batch's log\r\n");
     w->btn_DECrypt_ALl->click();
     ASSERT_EQ(dialogs.shown.size(), 2u);
     EXPECT_EQ(dialogs.shown[1].kind, ShownBox::Error);
     EXPECT_EQ(dialogs.shown[1].caption, ApplicationTitle());
     EXPECT_EQ(dialogs.shown[1].text, "The specified path was not found.");
-    EXPECT_EQ(ReadFile(T + "/note.txt"), QByteArray());
+    // The batch never had its files, so the earlier log stays as it was.
+    EXPECT_EQ(ReadFile(T + "/note.txt"), QByteArray("an earlier batch's log\r\n"));
     EXPECT_TRUE(AllButtonsEnabled());
 }
 
