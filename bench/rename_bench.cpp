@@ -2,10 +2,12 @@
 //   - through the real window (offscreen): rule dialog, renames, reload of page 1
 //     (and, for the breakdown, one more reload of the renamed folder on its own);
 //   - the bare renames of the same files through the rename unit, no window;
+//   - velmora-cli rename --rule img[1][1] -r FOLDER, as a whole process, when
+//     its path is given (its journal goes where the window's does);
 //   - perl rename (File::Rename, Debian package "rename") doing the same renames.
 // Each run starts from a fresh folder; the best and the median of the runs are printed.
 //
-//   rename_bench [files=10000] [runs=5]
+//   rename_bench [files=10000] [runs=5] [velmora-cli]
 #include "Dialogs.h"
 #include "FileRename.h"
 #include "RuleLanguage.h"
@@ -91,6 +93,7 @@ int main(int argc, char** argv)
     qputenv("XDG_STATE_HOME", state.path().toUtf8());
     const int files = argc > 1 ? std::atoi(argv[1]) : 10000;
     const int runs = argc > 2 ? std::atoi(argv[2]) : 5;
+    const QString cli = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
 
     ScriptedDialogs boxes;
     Tfrm_main w(boxes);
@@ -101,7 +104,7 @@ int main(int argc, char** argv)
     };
     const bool havePerl = QProcess::execute(QStringLiteral("sh"), {"-c", "command -v rename >/dev/null"}) == 0;
 
-    Figures window, reload, bare, perl;
+    Figures window, reload, bare, perl, byCli;
     bool ok = true;
     for (int run = 0; run < runs; ++run) {
         {
@@ -128,6 +131,17 @@ int main(int argc, char** argv)
             }));
             Check(ok, RenamedAsExpected(dir.path(), files), "bare: files on disk");
         }
+        if (!cli.isEmpty()) {
+            QTemporaryDir dir;
+            MakeFolder(dir.path(), files);
+            QProcess p;
+            byCli.Add(Time([&] {
+                p.start(cli, {QStringLiteral("rename"), QStringLiteral("--rule"), QStringLiteral("img[1][1]"),
+                              QStringLiteral("-r"), dir.path()});
+                p.waitForFinished(-1);
+            }));
+            Check(ok, p.exitCode() == 0 && RenamedAsExpected(dir.path(), files), "velmora-cli: files on disk");
+        }
         if (havePerl) {
             QTemporaryDir dir;
             const QStringList names = MakeFolder(dir.path(), files);
@@ -148,6 +162,8 @@ int main(int argc, char** argv)
     std::printf("  window batch (dialog, renames, reload) %8.3f / %8.3f\n", window.Best(), window.Median());
     std::printf("  reload of page 1 alone (same folder)  %8.3f / %8.3f\n", reload.Best(), reload.Median());
     std::printf("  bare renames, no window               %8.3f / %8.3f\n", bare.Best(), bare.Median());
+    if (!cli.isEmpty())
+        std::printf("  velmora-cli rename (whole process)    %8.3f / %8.3f\n", byCli.Best(), byCli.Median());
     if (havePerl)
         std::printf("  perl rename (File::Rename)            %8.3f / %8.3f\n", perl.Best(), perl.Median());
     else

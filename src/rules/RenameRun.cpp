@@ -8,6 +8,7 @@
 #include "StateFiles.h"
 #include "folder_services.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <map>
 
@@ -74,13 +75,11 @@ void RenameSteps(const RenamePlan& plan, const std::function<bool(int)>& afterEa
     }
 }
 
-}  // namespace
-
-void RunRenamePlan(const RenamePlan& plan, const QString& folder, const std::function<bool(int)>& afterEach,
-                   const QString& journalPath)
+// Locks the journal at given (empty: where the environment puts it) and
+// returns its path; the batch is refused when there is no place for it.
+QString LockJournal(const QString& given, std::optional<RenameJournalLock>& lock)
 {
-    QString path = journalPath;
-    std::optional<RenameJournalLock> lock;
+    QString path = given;
     try {
         if (path.isEmpty())
             path = RenameJournalPath();
@@ -92,14 +91,24 @@ void RunRenamePlan(const RenamePlan& plan, const QString& folder, const std::fun
     } catch (const safefile::Error& e) {
         throw Failure(kNoRecord + Where(FolderPart(path), e));
     }
+    return path;
+}
+
+}  // namespace
+
+void RunRenamePlan(const RenamePlan& plan, const QString& folder, const std::function<bool(int)>& afterEach,
+                   const QString& journalPath)
+{
+    bool renamed = false;
+    if (std::none_of(plan.begin(), plan.end(), [](const RenameStep& s) { return s.oldPath != s.newPath; })) {
+        RenameSteps(plan, afterEach, renamed);  // every name kept: no journal, the last one stays
+        return;
+    }
+    std::optional<RenameJournalLock> lock;
+    const QString path = LockJournal(journalPath, lock);
     if (const auto failure = PlanFailure(plan))
         throw Failure(*failure);
     const RenameJournalContents journal = JournalOfPlan(plan, folder);
-    bool renamed = false;
-    if (journal.renames.empty()) {  // every name kept: the last batch's journal stays
-        RenameSteps(plan, afterEach, renamed);
-        return;
-    }
     const std::string file = EncodePath(path);
     const PreviousJournal previous(file);
     try {
@@ -109,13 +118,13 @@ void RunRenamePlan(const RenamePlan& plan, const QString& folder, const std::fun
     }
     try {
         RenameSteps(plan, afterEach, renamed);
-        if (!renamed)
-            previous.PutBack();
     } catch (...) {
         if (!renamed)
             previous.PutBack();
         throw;
     }
+    if (!renamed)
+        previous.PutBack();
 }
 
 namespace {
