@@ -4,11 +4,11 @@
 set -euo pipefail
 
 RUNTIME_PKGS=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libicu-dev
-              libgl-dev zlib1g-dev libdeflate-dev libbz2-dev liblzma-dev libzstd-dev libssl-dev fonts-noto-cjk qt6-qpa-plugins qt6-translations-l10n)
+              libgl-dev zlib1g-dev libdeflate-dev libbz2-dev liblzma-dev libzstd-dev libssl-dev fonts-noto-cjk qt6-qpa-plugins qt6-wayland qt6-translations-l10n)
 TEST_PKGS=(libgtest-dev libgmock-dev openssl zip unzip p7zip-full
            libarchive-tools python3 xvfb xauth xdotool imagemagick x11-utils
            clang libclang-rt-dev rename findutils dpkg-dev file xclip
-           lintian appstream desktop-file-utils pigz openbox wmctrl)
+           lintian appstream desktop-file-utils pigz openbox wmctrl weston)
 
 pkgs=("${RUNTIME_PKGS[@]}")
 if [[ "${1:-}" == "--test" ]]; then

@@ -355,7 +355,8 @@ bool Tfrm_main::DropFolder(int page, const QString& folder)
 {
     if (folder.isEmpty())
         return false;
-    (page == 0 ? edt_Folder : edt_Folder_2)->setText(folder);  // a change of the text reloads the page
+    QLineEdit* edit = page == 0 ? edt_Folder : edt_Folder_2;
+    RunLater([edit, folder] { edit->setText(folder); });  // a change of the text reloads the page
     return true;
 }
 
@@ -528,6 +529,11 @@ void Tfrm_main::RunAction(const std::function<void()>& handler)
     if (failed)
         EnabledAllButton();  // a failure that ends a handler still leaves the busy state
     FinishOutermostAction();
+}
+
+void Tfrm_main::RunLater(std::function<void()> work)
+{
+    QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
 }
 
 void Tfrm_main::RequestLoad(int page, LoadKind kind)

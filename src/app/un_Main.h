@@ -190,6 +190,12 @@ public:
     // Runs a handler inside the one guard every handler has, as an action:
     // folder loads asked for meanwhile wait until the outermost action ends.
     void RunAction(const std::function<void()>& handler);
+    // Runs work once the event being delivered now has been handled. A menu's
+    // choice and a drop run their work here: work that shows a box or pumps
+    // events must not run inside that delivery, since the menu (deleted when it
+    // hides) or the drag may be gone when the box returns, and Qt's code that
+    // delivered the event would go on with a dead object.
+    void RunLater(std::function<void()> work);
     bool ActionRunning() const { return actionDepth_ > 0; }
     // A running load of this page is no longer wanted: a newer one waits, or the window is closing.
     bool LoadSuperseded(int page) const { return pending_[page].kind != LoadKind::None || closePending_; }
@@ -216,7 +222,8 @@ private:
     void InstallFolderDrops();
     void InstallContextMenus();
     void ShowListMenu(QListWidget* list, const QPoint& pos);
-    void OpenUrl(const QString& path, const QUrl& url);
+    // Opens a file or folder with the desktop's default application; a box names it when that fails.
+    void OpenPath(const QString& path);
     bool DeferCloseWhileBusy();
     void Connect(QPushButton* button, void (Tfrm_main::*handler)());
     QList<QPushButton*> Buttons() const;

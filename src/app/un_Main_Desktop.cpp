@@ -130,13 +130,15 @@ void Tfrm_main::ShowListMenu(QListWidget* list, const QPoint& pos)
         QAction* action = menu->addAction(QString::fromUtf8(text));
         action->setEnabled(idle && enabled);
         connect(action, &QAction::triggered, this, [this, run] {
-            if (!ActionRunning())
-                RunAction(run);
+            RunLater([this, run] {
+                if (!ActionRunning())
+                    RunAction(run);
+            });
         });
     };
     const bool onEntry = item != nullptr;
-    add("打开", onEntry, [this, path] { OpenUrl(path, FileUrl(path)); });
-    add("打开所在文件夹", onEntry, [this, path] { OpenUrl(path, FileUrl(ContainingFolder(path))); });
+    add("打开", onEntry, [this, path] { OpenPath(path); });
+    add("打开所在文件夹", onEntry, [this, path] { OpenPath(ContainingFolder(path)); });
     add("复制路径", onEntry, [list, path] {
         const QStringList selected = SelectedPaths(list);  // the clicked entry when none is selected
         QGuiApplication::clipboard()->setText(selected.isEmpty() ? path : selected.join(QLatin1Char('\n')));
@@ -154,8 +156,9 @@ void Tfrm_main::ShowListMenu(QListWidget* list, const QPoint& pos)
     shown->popup(list->viewport()->mapToGlobal(pos));
 }
 
-void Tfrm_main::OpenUrl(const QString& path, const QUrl& url)
+void Tfrm_main::OpenPath(const QString& path)
 {
+    const QUrl url = FileUrl(path);
     const bool opened = openUrlHook ? openUrlHook(url) : QDesktopServices::openUrl(url);
     if (!opened)
         Dialogs().ShowError(this, ApplicationTitle(), QStringLiteral("无法打开：") + path);

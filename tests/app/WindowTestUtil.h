@@ -66,6 +66,7 @@ inline QList<MenuEntry> RightClick(Tfrm_main& w, QListWidget* list, int row, con
                                            : QPoint(4, 4);
     QContextMenuEvent event(QContextMenuEvent::Mouse, pos, list->viewport()->mapToGlobal(pos));
     QApplication::sendEvent(list->viewport(), &event);
+    QApplication::processEvents();  // the chosen entry runs once the menu is done
     w.contextMenuHook = {};
     return entries;
 }

@@ -140,7 +140,8 @@ TEST_F(Desktop, OpenAndShowInFolderHandTheDesktopTheRightPlace)
 
     w.openUrlHook = [](const QUrl&) { return false; };
     RightClick(w, w.Lst_FIles_1, 0, U("打开"));
-    EXPECT_EQ(boxes.Texts(ShownBox::Error), QStringList{U("无法打开：") + P("sub/d.txt")});
+    RightClick(w, w.Lst_FIles_1, 0, U("打开所在文件夹"));  // the box names the folder that failed
+    EXPECT_EQ(boxes.Texts(ShownBox::Error), (QStringList{U("无法打开：") + P("sub/d.txt"), U("无法打开：") + P("sub")}));
 }
 
 TEST_F(Desktop, CopyPathPutsEverySelectedEntryOnALineOfItsOwn)

@@ -428,6 +428,7 @@ TEST_F(Window, DroppingAFolderOnAPageSetsThatPagesFolderEdit)
             return false;
         QDropEvent event(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(target, &event);
+        QCoreApplication::processEvents();  // the folder loads once the drop is done
         return event.isAccepted();
     };
     EXPECT_TRUE(drop(w->Lst_FIles_2->viewport(), P("S")));

@@ -42,6 +42,7 @@ grep -E '^ (Package|Version|Depends):' <<< "$info"
 grep -q '^ Depends:.*libqt6widgets6' <<< "$info" || { echo "FAIL: Qt dependency not declared"; exit 1; }
 grep -q '^ Depends:.*zlib1g' <<< "$info" || { echo "FAIL: zlib dependency not declared"; exit 1; }
 grep -q '^ Depends:.*libdeflate0' <<< "$info" || { echo "FAIL: libdeflate dependency not declared"; exit 1; }
+grep -q '^ Depends:.*qt6-wayland' <<< "$info" || { echo "FAIL: the Wayland platform plugin not declared"; exit 1; }
 contents=$(dpkg-deb -c "$deb")
 grep -q './usr/share/applications/velmora.desktop' <<< "$contents" || { echo "FAIL: menu entry not packaged"; exit 1; }
 for f in ./usr/bin/velmora-cli ./usr/share/man/man1/velmora-cli.1.gz ./usr/share/bash-completion/completions/velmora-cli; do

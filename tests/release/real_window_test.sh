@@ -13,29 +13,10 @@ mkdir -p "$out"
 inner=$(mktemp)
 cat > "$inner" <<'INNER'
 set -euo pipefail
-exe="$1"; out="$2"
-openbox > "$out/openbox.log" 2>&1 &
-wm=$!
+exe="$1"; out="$2"; lib="$3"
 pid=""
-finish() {
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
-    kill "$wm" 2>/dev/null || true
-}
-trap finish EXIT
-fail() { echo "FAIL: $*"; exit 1; }
-for _ in $(seq 1 50); do wmctrl -m >/dev/null 2>&1 && break; sleep 0.1; done
-wmctrl -m >/dev/null 2>&1 || fail "no window manager"
-
-window() {  # the id of the visible window whose title is $1, waiting for it
-    local id=""
-    for _ in $(seq 1 100); do
-        id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 || true)
-        [ -n "$id" ] && break
-        sleep 0.1
-    done
-    echo "$id"
-}
-running() { kill -0 "$pid" 2>/dev/null; }
+source "$lib"
+start_window_manager "$out/openbox.log"
 shot() { sleep 0.5; import -window "$1" "$out/$2.png"; }
 
 "$exe" > "$out/velmora.log" 2>&1 &
@@ -68,16 +49,10 @@ sleep 0.5
 xdotool search --onlyvisible --name '^更改文件名规则$' >/dev/null 2>&1 && fail "Escape left the rule dialog open"
 running || fail "closing the rule dialog ended the program"
 
-# The window manager's close request, as the close box sends it.
-wmctrl -i -c "$wid"
-for _ in $(seq 1 50); do running || break; sleep 0.1; done
-running && fail "still running after the close request"
-rc=0; wait "$pid" || rc=$?
-pid=""
-[ "$rc" -eq 0 ] || fail "exit code $rc"
+close_and_expect_clean_exit "$wid"
 echo "PASS: screenshots in $out: page1.png page2.png rule_page1.png rule_page2.png"
 INNER
 rc=0
-xvfb-run -a -s "-screen 0 1280x800x24" bash "$inner" "$exe" "$out" || rc=$?
+xvfb-run -a -s "-screen 0 1280x800x24" bash "$inner" "$exe" "$out" "$(dirname "$0")/x11_session.sh" || rc=$?
 rm -f "$inner"
 exit $rc
