@@ -136,11 +136,11 @@ void Tfrm_main::BuildWindow()
     auto* bar = new QHBoxLayout(Panel1);
     bar->setContentsMargins(2, 1, 0, 1);
     bar->setSpacing(2);
-    StaticText1 = Named(new QLabel(Panel1), "StaticText1");
+    StaticText1 = Spoken(Named(new QLabel(Panel1), "StaticText1"), QStringLiteral("状态"));
     StaticText1->setFont(TahomaPx(16));
     StaticText1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     StaticText1->setTextFormat(Qt::PlainText);
-    ProgressBar = Named(new TProgressBar(Panel1), "ProgressBar");
+    ProgressBar = Spoken(Named(new TProgressBar(Panel1), "ProgressBar"), QStringLiteral("进度"));
     ProgressBar->setFixedWidth(272);
     ProgressBar->SetMax(100);
     ProgressBar->SetPosition(0);
@@ -165,7 +165,7 @@ QWidget* Tfrm_main::BuildPage(int page)
     auto* fb = new QHBoxLayout(folderBar);
     fb->setContentsMargins(8, 4, 8, 4);
     auto* dirLabel = Named(new QLabel(QStringLiteral("目录："), folderBar), first ? "Label2" : "Label1");
-    auto* folderEdit = Named(new QLineEdit(folderBar), first ? "edt_Folder" : "edt_Folder_2");
+    auto* folderEdit = Spoken(Named(new QLineEdit(folderBar), first ? "edt_Folder" : "edt_Folder_2"), QStringLiteral("目录"));
     folderEdit->setFixedWidth(415);
     folderEdit->setAcceptDrops(true);
     auto* choose = Named(new QPushButton(QStringLiteral("选择文件夹"), folderBar), first ? "btn_ok" : "btn_Select");
@@ -177,7 +177,7 @@ QWidget* Tfrm_main::BuildPage(int page)
     sl->setContentsMargins(6, 0, 6, 2);
     auto* show = Named(new QCheckBox(QStringLiteral("显示密码"), settings), first ? "chk_ShowPassword" : "chk_ShowPassword_2");
     auto* keyLabel = Named(new QLabel(QStringLiteral("加密密钥："), settings), first ? "Label_Password" : "Label_Password_2");
-    auto* password = Named(new QLineEdit(settings), first ? "edt_Password" : "edt_Password_2");
+    auto* password = Spoken(Named(new QLineEdit(settings), first ? "edt_Password" : "edt_Password_2"), QStringLiteral("密钥"));
     password->setFixedWidth(120);
     // Stars, as the user expects from a password box.
     password->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
@@ -201,14 +201,14 @@ QWidget* Tfrm_main::BuildPage(int page)
     auto* subGroup = MakeGroup(splitter, first ? "GroupBox8" : "GroupBox7", "包含子文件夹");
     auto* subLayout = new QVBoxLayout(subGroup);
     subLayout->setContentsMargins(2, 2, 2, 2);
-    auto* subList = Named(new TListBox(subGroup), first ? "lst_SubDirectory_1" : "lst_SubDirectory_2");
+    auto* subList = Spoken(Named(new TListBox(subGroup), first ? "lst_SubDirectory_1" : "lst_SubDirectory_2"), QStringLiteral("子文件夹"));
     subList->setFont(TahomaPx(13));
     subList->setSortingEnabled(false);
     subLayout->addWidget(subList);
     auto* fileGroup = MakeGroup(splitter, first ? "GroupBox4" : "GroupBox9", "文件夹下文件列表");
     auto* fileLayout = new QVBoxLayout(fileGroup);
     fileLayout->setContentsMargins(2, 2, 2, 2);
-    auto* fileList = Named(new QListWidget(fileGroup), first ? "Lst_FIles_1" : "Lst_FIles_2");
+    auto* fileList = Spoken(Named(new QListWidget(fileGroup), first ? "Lst_FIles_1" : "Lst_FIles_2"), QStringLiteral("文件"));
     fileList->setFont(TahomaPx(13));
     fileList->setSortingEnabled(false);
     fileList->setUniformItemSizes(true);

@@ -90,7 +90,7 @@ void Tfrm_Rule::BuildForm()
 QWidget* Tfrm_Rule::BuildRulePage()
 {
     auto* page = Named(new QWidget(PageControl1), "TabSheet1");
-    Memo1 = Named(new QPlainTextEdit(page), "Memo1");
+    Memo1 = Spoken(Named(new QPlainTextEdit(page), "Memo1"), QStringLiteral("规则说明"));
     Memo1->setGeometry(8, 8, 524, 196);
     Memo1->setReadOnly(true);
     Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -101,11 +101,11 @@ QWidget* Tfrm_Rule::BuildRulePage()
 
     Label1 = Named(new QLabel(QStringLiteral("字符规则："), page), "Label1");
     Label1->setGeometry(8, 222, 90, 26);
-    edt_prefix = Named(new QLineEdit(page), "edt_prefix");
+    edt_prefix = Spoken(Named(new QLineEdit(page), "edt_prefix"), QStringLiteral("字符规则"));
     edt_prefix->setGeometry(100, 220, 420, 28);
     Label2 = Named(new QLabel(QStringLiteral("预览："), page), "Label2");
     Label2->setGeometry(8, 262, 90, 26);
-    edt_test = Named(new QLineEdit(page), "edt_test");
+    edt_test = Spoken(Named(new QLineEdit(page), "edt_test"), QStringLiteral("预览"));
     edt_test->setGeometry(100, 258, 420, 32);
     edt_test->setReadOnly(true);
     QIcon icon(ImageList1[0]);
@@ -113,6 +113,7 @@ QWidget* Tfrm_Rule::BuildRulePage()
     icon.addPixmap(ImageList1[1], QIcon::Selected);
     edt_testRightButton = edt_test->addAction(icon, QLineEdit::TrailingPosition);
     edt_testRightButton->setObjectName(QStringLiteral("edt_testRightButton"));
+    edt_testRightButton->setText(QStringLiteral("查看前三个文件名"));  // what a screen reader says for the icon
     btn_Change = Named(new QPushButton(QStringLiteral("确定"), page), "btn_Change");
     btn_Change->setGeometry(224, 306, 100, 30);
     btn_Change->setAutoDefault(false);
@@ -124,11 +125,11 @@ QWidget* Tfrm_Rule::BuildReplacePage()
     auto* page = Named(new QWidget(PageControl1), "TabSheet2");
     Label3 = Named(new QLabel(QStringLiteral("原字符："), page), "Label3");
     Label3->setGeometry(24, 32, 100, 26);
-    edt_old = Named(new QLineEdit(page), "edt_old");
+    edt_old = Spoken(Named(new QLineEdit(page), "edt_old"), QStringLiteral("原字符"));
     edt_old->setGeometry(124, 30, 380, 28);
     Label4 = Named(new QLabel(QStringLiteral("替换字符："), page), "Label4");
     Label4->setGeometry(24, 76, 100, 26);
-    edt_Replace = Named(new QLineEdit(page), "edt_Replace");
+    edt_Replace = Spoken(Named(new QLineEdit(page), "edt_Replace"), QStringLiteral("替换字符"));
     edt_Replace->setGeometry(124, 74, 380, 28);
     RadioGroup1 = Named(new QGroupBox(QStringLiteral("替换原则"), page), "RadioGroup1");
     RadioGroup1->setGeometry(24, 120, 480, 110);
