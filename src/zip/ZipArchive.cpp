@@ -5,6 +5,7 @@
 
 #include "DirWalk.h"
 #include "ParallelDeflate.h"
+#include "ZipDecrypt.h"
 #include "ZipExtract.h"
 #include "ZipIo.h"
 #include "ZipReader.h"
@@ -17,6 +18,18 @@ struct ZipArchive::Impl {
     std::string password;
     zipread::Reader reader;
     zipwrite::Writer writer;
+
+    // The filters of the encrypted members; none is needed when nothing is
+    // encrypted, and without a password an encrypted member is refused.
+    zipfilter::Factory Decryption() const
+    {
+        const zipread::Entry* encrypted = zipdecrypt::FirstEncrypted(reader);
+        if (!encrypted)
+            return {};
+        if (password.empty())
+            throw zipdecrypt::WrongPassword("成员" + encrypted->header.Name + "已加密，需要密码");
+        return zipdecrypt::Filters(password);
+    }
 
     zipwrite::Progress Report(ZipArchive* self) const
     {
@@ -92,7 +105,7 @@ void ZipArchive::ExtractAll(const std::string& targetFolder)
 {
     if (!impl_->reader.IsOpen())
         throw ZipError("无法解压：没有打开可读取的压缩文件");
-    zipextract::ExtractAll(impl_->reader, targetFolder, impl_->Report(this));
+    zipextract::ExtractAll(impl_->reader, targetFolder, impl_->Report(this), impl_->Decryption());
 }
 
 void ZipArchive::ExtractAll(const safefile::Folder& targetFolder)
@@ -106,14 +119,24 @@ void ZipArchive::TestAll()
 {
     if (!impl_->reader.IsOpen())
         throw ZipError("无法检查：没有打开可读取的压缩文件");
-    zipextract::TestAll(impl_->reader);
+    zipextract::TestAll(impl_->reader, impl_->Decryption());
 }
 
 void ZipArchive::ExtractToMemory(std::uint64_t cap, const ZipMemberSink& onMember)
 {
     if (!impl_->reader.IsOpen())
         throw ZipError("无法解压：没有打开可读取的压缩文件");
-    zipextract::ExtractToMemory(impl_->reader, cap, onMember);
+    zipextract::ExtractToMemory(impl_->reader, cap, onMember, impl_->Decryption());
+}
+
+bool ZipArchive::NeedsPassword() const
+{
+    return zipdecrypt::FirstEncrypted(impl_->reader) != nullptr;
+}
+
+bool ZipArchive::PasswordOpens(const std::string& password) const
+{
+    return zipdecrypt::Opens(impl_->reader, password);
 }
 
 std::vector<ZipHeader> ZipArchive::Headers() const

@@ -72,8 +72,15 @@ public:
     // nothing needs them (applies to the next Open for writing).
     void SetForceZip64(bool force);
     // Encrypts every member written after the next Open for writing with
-    // WinZip AES-256 under this UTF-8 password; empty: no encryption.
+    // WinZip AES-256 under this UTF-8 password; empty: no encryption. Also
+    // the password that opens the encrypted members of an archive read.
     void SetPassword(const std::string& password);
+    // Whether the archive open for reading holds an encrypted file member,
+    // and whether a password opens it (told by its first encrypted member's
+    // header alone; a wrong password still fails the member when that guess
+    // was wrong, one time in 65,536 for AES, one in 256 for PKWARE).
+    bool NeedsPassword() const;
+    bool PasswordOpens(const std::string& password) const;
 
 private:
     struct Impl;

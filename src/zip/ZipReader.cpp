@@ -8,6 +8,7 @@
 
 #include "CodePage.h"
 #include "ZipCrc.h"
+#include "ZipCrypto.h"
 #include "ZipFormat.h"
 
 namespace zipread {
@@ -121,6 +122,21 @@ std::int64_t ExtendedMtime(const std::string& extra, bool* found)
         }
     });
     return mtime;
+}
+
+// A WinZip AES member names its real method, key strength and version in its
+// own extra field; without a sound one the member keeps method 99, which no
+// codec takes.
+void ReadAesField(const std::string& extra, Entry& entry)
+{
+    ForEachExtra(extra, [&](std::uint16_t tag, std::string_view data) {
+        const auto* p = reinterpret_cast<const unsigned char*>(data.data());
+        if (tag != zipcrypto::kExtraAes || data.size() < 7 || data.substr(2, 2) != "AE" || p[4] < 1 || p[4] > 3)
+            return;
+        entry.aesVersion = Get16(p);
+        entry.aesStrength = p[4];
+        entry.codecMethod = Get16(p + 5);
+    });
 }
 
 }  // namespace
@@ -298,6 +314,8 @@ void Reader::ReadCentralDirectory(const End& end)
             throw ZipError("不支持分卷（多磁盘）的 ZIP 压缩文件");
         entry.host = h[5];
         entry.codecMethod = hd.Method;
+        if (hd.Method == zipcrypto::kMethodAes)
+            ReadAesField(extra, entry);
         hd.Name = DecodeName(entry.rawName, extra, entry.host);
         const char last = hd.Name.back();
         entry.isFolder = last == '/' || (last == '\\' && UsesDosNames(entry.host));

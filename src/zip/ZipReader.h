@@ -24,6 +24,10 @@ struct Entry {
     // The method the member's data is compressed with once its filter has
     // run: the header's method, unless an extra field says otherwise.
     std::uint16_t codecMethod = 0;
+    // WinZip AES members: the field's version (1 or 2) and key strength
+    // (1, 2, 3 for 128, 192, 256 bits); 0 for any other member.
+    std::uint16_t aesVersion = 0;
+    std::uint8_t aesStrength = 0;
     // The permission bits stored by a Unix-like host, 0 when none are stored.
     std::uint32_t unixMode = 0;
 };
