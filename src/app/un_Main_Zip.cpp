@@ -78,6 +78,17 @@ ArchivePassword AskArchivePassword(Tfrm_main& w)
     return {true, text};
 }
 
+// The password box of an encrypted archive, through the dialog seam.
+zipbatch::AskPassword PasswordBox(Tfrm_main& w)
+{
+    return [&w](const QString& archive, bool again) {
+        const QString text = again ? QStringLiteral("密码不正确，请重新输入：")
+                                   : QStringLiteral("压缩文件“") + BareFileName(archive) +
+                                         QStringLiteral("”已加密，请输入解压密码：");
+        return w.Dialogs().AskPassword(&w, ApplicationTitle(), text);
+    };
+}
+
 std::optional<QString> PickTarget(Tfrm_main& w)
 {
     return w.Dialogs().PickFolder(&w, kPickTargetCaption, true);
@@ -192,7 +203,8 @@ static void UnZipFolder(Tfrm_main& w, bool toChosenFolder)
             w.Dialogs().ShowMessage(&w, ApplicationTitle(), f.reason);
             return true;
         };
-        zipbatch::ExtractEntries(zip, ArchiveEntries(files), chosen, UnZipProgressOf(w), hooks, batch::Sources(folder));
+        zipbatch::ExtractEntries(zip, ArchiveEntries(files), chosen, UnZipProgressOf(w), hooks, batch::Sources(folder),
+                                 PasswordBox(w));
         w.StaticText1->setText(FolderDone(folder, "解压成功！"));
         ReportSpecialFiles(w, special);
     } catch (const std::exception& e) {
@@ -231,15 +243,20 @@ static void UnZipSelected(Tfrm_main& w, bool toChosenFolder)
         QList<LeftOutFile> special;
         batch::Hooks hooks = StopHooks(w, &special);
         QString ended;
-        // No archive: the facility's own message; a failure inside one names it.
-        hooks.failed = [&ended](const batch::Failure& f) {
+        // No archive: the facility's own message; a failure inside one names
+        // it. An archive left without its password is named and passed over.
+        hooks.failed = [&ended, &w](const batch::Failure& f) {
+            if (f.kind == zipbatch::NoPassword) {
+                w.Dialogs().ShowMessage(&w, ApplicationTitle(), f.reason);
+                return true;
+            }
             ended = f.kind == zipbatch::OpenFailed
                         ? f.reason
                         : QStringLiteral("解压文件") + f.file + QStringLiteral("发生错误，错误原因:") + f.reason;
             return false;
         };
         if (!zipbatch::ExtractEntries(zip, CheckedEntries(list, zipbatch::IsZipArchive), chosen, UnZipProgressOf(w), hooks,
-                                      ListSources(list)))
+                                      ListSources(list), PasswordBox(w)))
             throw std::runtime_error(ended.toUtf8().toStdString());
         w.StaticText1->setText(kListUnzipped);
         ReportSpecialFiles(w, special);

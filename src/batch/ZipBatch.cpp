@@ -18,6 +18,26 @@ void CloseQuietly(ZipArchive& zip)
     }
 }
 
+// The password for the archive open in zip: the batch's last right one when
+// it opens this archive too, else what ask gives until one opens it. Nothing
+// when none does; *tried tells whether any was given.
+std::optional<QString> PasswordFor(const ZipArchive& zip, const QString& path, const AskPassword& ask,
+                                   const QString& lastRight, bool* tried)
+{
+    *tried = false;
+    if (!lastRight.isEmpty() && zip.PasswordOpens(lastRight.toStdString()))
+        return lastRight;
+    for (bool again = false; ask; again = true) {
+        const std::optional<QString> password = ask(path, again);
+        if (!password)
+            return std::nullopt;
+        *tried = true;
+        if (zip.PasswordOpens(password->toStdString()))
+            return password;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 bool IsZipArchive(const QString& path)
@@ -94,8 +114,10 @@ QString OpenFailureText(const QString& path, const safefile::Error& e)
 }  // namespace
 
 bool ExtractEntries(ZipArchive& zip, const batch::Entries& entries, const std::optional<QString>& target,
-                    const ZipProgress& progress, const batch::Hooks& hooks, const batch::Sources& sources)
+                    const ZipProgress& progress, const batch::Hooks& hooks, const batch::Sources& sources,
+                    const AskPassword& ask)
 {
+    QString lastRight;
     return batch::Walk(entries, hooks, [&](const QString& path, qsizetype index) {
         hooks.Starting(path, index);
         int stage = OpenFailed;
@@ -107,6 +129,22 @@ bool ExtractEntries(ZipArchive& zip, const batch::Entries& entries, const std::o
                 beside = sources.Root().OpenFolder(EncodePath(folder));
             if (!OpenArchive(zip, path, beside, sources, hooks))
                 return true;
+            zip.SetPassword({});
+            if (zip.NeedsPassword()) {
+                bool tried = false;
+                const std::optional<QString> password = PasswordFor(zip, path, ask, lastRight, &tried);
+                if (!password) {
+                    zip.Close();
+                    const QString why = tried ? QStringLiteral("密码不正确") : QStringLiteral("没有输入密码");
+                    if (!hooks.GoOnAfter({path, QStringLiteral("压缩文件") + path + QStringLiteral("已加密，") + why +
+                                                    QStringLiteral("，已跳过"), NoPassword}))
+                        return false;
+                    hooks.Done(path, index);
+                    return true;
+                }
+                lastRight = *password;
+                zip.SetPassword(password->toStdString());
+            }
             stage = ExtractFailed;
             zip.SetOnProgress(progress);
             if (beside)

@@ -7,6 +7,7 @@
 #include "ZipArchive.h"
 
 #include <QString>
+#include <functional>
 #include <optional>
 
 namespace zipbatch {
@@ -27,7 +28,12 @@ enum FailureKind {
     AddFailed = 0,      // a file could not be added; the members before it stay
     OpenFailed = 1,     // no readable archive; reason is the facility's message
     ExtractFailed = 2,  // extracting the archive failed part-way; what was written stays
+    NoPassword = 3,     // an encrypted archive without a password that opens it: skipped
 };
+
+// Asks for the password of an archive that holds an encrypted member; again
+// after a wrong one. Nothing: none is given, and the archive is skipped.
+using AskPassword = std::function<std::optional<QString>(const QString& archive, bool again)>;
 
 // The entries into one archive under their bare names, in order. The archive
 // exists (empty) once opened, and is finished with the members added so far
@@ -39,8 +45,11 @@ bool ZipEntries(ZipArchive& zip, const QString& archive, const batch::Entries& e
 // Extracts each entry's archive into target, or beside the archive when
 // target is empty: then the archive's folder is opened first, below the
 // sources' folder, and the archive inside it. Later archives replace earlier
-// ones' files of the same name. False when hooks.failed ended the batch.
+// ones' files of the same name. An encrypted archive is tried first with the
+// last password that opened one in this batch, then with what ask gives.
+// False when hooks.failed ended the batch.
 bool ExtractEntries(ZipArchive& zip, const batch::Entries& entries, const std::optional<QString>& target,
-                    const ZipProgress& progress, const batch::Hooks& hooks, const batch::Sources& sources = {});
+                    const ZipProgress& progress, const batch::Hooks& hooks, const batch::Sources& sources = {},
+                    const AskPassword& ask = {});
 
 }  // namespace zipbatch

@@ -152,7 +152,22 @@ int Unzip(const Options& o)
     const QStringList archives = RegularFiles(o.operands, report);
     report.SetTotal(archives.size());
     ZipArchive zip;
-    zipbatch::ExtractEntries(zip, batch::Entries::Of(archives), o.target, {}, report.Hooks(true));
+    // The password is read when the first encrypted archive needs it, and
+    // once: a wrong one fails the archive (status 1) instead of asking again.
+    std::optional<PasswordRead> read;
+    const zipbatch::AskPassword ask = [&](const QString&, bool again) -> std::optional<QString> {
+        if (again)
+            return std::nullopt;
+        if (!read) {
+            read = ReadPassword(o, false);
+            if (!read->error.isEmpty())
+                report.Error(read->error);
+        }
+        if (!read->error.isEmpty())
+            return std::nullopt;
+        return read->password;
+    };
+    zipbatch::ExtractEntries(zip, batch::Entries::Of(archives), o.target, {}, report.Hooks(true), {}, ask);
     return Finish(report);
 }
 

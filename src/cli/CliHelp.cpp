@@ -15,7 +15,7 @@ QString ProgramHelp()
         "               DES 解密，目标文件和 note.txt 写入 TARGET\n"
         "  zip          [-p PASSWORD | --password-file FILE | --ask-password] ARCHIVE (FILE... | -r FOLDER)\n"
         "               压缩为 ARCHIVE（不追加 .zip），给出密码时用 AES-256 加密\n"
-        "  unzip        [-t TARGET] ARCHIVE...\n"
+        "  unzip        [-t TARGET] [-p PASSWORD | --password-file FILE] ARCHIVE...\n"
         "               解压到压缩文件所在目录，或用 -t 全部解压到 TARGET\n"
         "  list         [-o OUTPUT.csv] (FILE... | -r FOLDER)\n"
         "               导出文件列表（CSV）到标准输出或 OUTPUT\n"
@@ -62,10 +62,13 @@ QString CommandHelp(const QString& command)
                               "空密码或含当前代码页无法表示的字符的密码被拒绝。不给密码时不加密。\n")
                + common;
     if (command == QLatin1String("unzip"))
-        return QStringLiteral("用法：velmora-cli unzip [-t TARGET] ARCHIVE...\n"
+        return QStringLiteral("用法：velmora-cli unzip [-t TARGET] [-p PASSWORD | --password-file FILE] ARCHIVE...\n"
                               "解压所列的每个压缩文件（不论扩展名）到其所在目录，或用 -t 全部解压到 TARGET；\n"
                               "同名文件被替换，指向目标文件夹之外的成员被拒绝。\n"
                               "  -t, --target TARGET     解压到的文件夹（须已存在）\n"
+                              "  -p, --password PASSWORD 加密的压缩文件的密码\n"
+                              "      --password-file FILE  从 FILE 的第一行读取密码\n"
+                              "遇到加密的成员而没有给出密码时，在终端上不回显地输入一次；密码不正确的压缩文件不解压。\n"
                               "  -v, --verbose           列出处理的每个文件\n"
                               "  -h, --help              显示本帮助\n");
     if (command == QLatin1String("list"))

@@ -14,7 +14,7 @@ const std::map<QString, std::set<QString>>& CommandOptions()
         {QStringLiteral("encrypt"), {"target", "password", "password-file", "recursive", "verbose"}},
         {QStringLiteral("decrypt"), {"target", "password", "password-file", "recursive", "verbose"}},
         {QStringLiteral("zip"), {"password", "password-file", "ask-password", "recursive", "verbose"}},
-        {QStringLiteral("unzip"), {"target", "verbose"}},
+        {QStringLiteral("unzip"), {"target", "password", "password-file", "verbose"}},
         {QStringLiteral("list"), {"output", "recursive", "verbose"}},
         {QStringLiteral("rename"), {"rule", "replace", "first", "dry-run", "recursive", "verbose"}},
         {QStringLiteral("undo-rename"), {"verbose"}},
@@ -145,6 +145,10 @@ private:
                 Fail(QStringLiteral("命令 undo-rename 不带参数"));
             return;
         }
+        if (o.password && o.passwordFile)
+            return Fail(QStringLiteral("-p 与 --password-file 只能用一个"));
+        if (o.askPassword && (o.password || o.passwordFile))
+            return Fail(QStringLiteral("--ask-password 不与 -p 或 --password-file 一起用"));
         if (c == QLatin1String("unzip")) {
             if (o.operands.isEmpty())
                 Fail(QStringLiteral("缺少要解压的压缩文件"));
@@ -152,10 +156,6 @@ private:
         }
         if ((c == QLatin1String("encrypt") || c == QLatin1String("decrypt")) && !o.target)
             return Fail(QStringLiteral("缺少目标文件夹（-t TARGET）"));
-        if (o.password && o.passwordFile)
-            return Fail(QStringLiteral("-p 与 --password-file 只能用一个"));
-        if (o.askPassword && (o.password || o.passwordFile))
-            return Fail(QStringLiteral("--ask-password 不与 -p 或 --password-file 一起用"));
         if (c == QLatin1String("rename")) {
             if (bool(o.rule) == bool(o.replaceOld))
                 return Fail(QStringLiteral("须给出 --rule RULE 或 --replace OLD NEW 之一"));

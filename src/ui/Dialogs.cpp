@@ -3,11 +3,13 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QTimer>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QStringList>
+#include <QTimer>
 #include <algorithm>
 
 QString ApplicationTitle()
@@ -83,6 +85,15 @@ bool QtDialogs::AskYesNo(QWidget* parent, const QString& caption, const QString&
 void QtDialogs::ShowError(QWidget* parent, const QString& caption, const QString& text, const QString& details)
 {
     Run(QMessageBox::Critical, parent, caption, text, details, QMessageBox::Ok);
+}
+
+std::optional<QString> QtDialogs::AskPassword(QWidget* parent, const QString& caption, const QString& text)
+{
+    bool ok = false;
+    const QString password = QInputDialog::getText(parent, caption, text, QLineEdit::Password, {}, &ok);
+    if (!ok)
+        return std::nullopt;
+    return password;
 }
 
 QString PickerStartFolder()
@@ -165,6 +176,16 @@ std::optional<QString> ScriptedDialogs::SaveFileName(QWidget*, const QString& ti
         return std::nullopt;
     auto answer = saveAnswers.front();
     saveAnswers.pop_front();
+    return answer;
+}
+
+std::optional<QString> ScriptedDialogs::AskPassword(QWidget*, const QString& caption, const QString& text)
+{
+    Record({ShownBox::Password, caption, text, false});
+    if (passwordAnswers.empty())
+        return std::nullopt;
+    auto answer = passwordAnswers.front();
+    passwordAnswers.pop_front();
     return answer;
 }
 

@@ -32,6 +32,8 @@ public:
     virtual std::optional<QString> PickFolder(QWidget* parent, const QString& caption, bool offerNewFolder) = 0;
     // Save dialog; filter in the form "*.zip|*.zip"; nothing when cancelled.
     virtual std::optional<QString> SaveFileName(QWidget* parent, const QString& title, const QString& filter) = 0;
+    // Password box: the text asks for it, the typing is not shown; nothing when cancelled.
+    virtual std::optional<QString> AskPassword(QWidget* parent, const QString& caption, const QString& text) = 0;
 };
 
 class QtDialogs final : public IDialogs {
@@ -43,10 +45,11 @@ public:
                    const QString& details = {}) override;
     std::optional<QString> PickFolder(QWidget* parent, const QString& caption, bool offerNewFolder) override;
     std::optional<QString> SaveFileName(QWidget* parent, const QString& title, const QString& filter) override;
+    std::optional<QString> AskPassword(QWidget* parent, const QString& caption, const QString& text) override;
 };
 
 struct ShownBox {
-    enum Kind { Message, YesNo, Error, PickFolder, SaveFile };
+    enum Kind { Message, YesNo, Error, PickFolder, SaveFile, Password };
     Kind kind = Message;
     QString caption;  // caption of a box, caption of a picker, title of a save dialog
     QString text;     // text of a box; filter of a save dialog
@@ -61,6 +64,7 @@ public:
     std::deque<bool> yesNoAnswers;
     std::deque<std::optional<QString>> folderAnswers;
     std::deque<std::optional<QString>> saveAnswers;
+    std::deque<std::optional<QString>> passwordAnswers;  // empty: cancelled
     std::vector<ShownBox> shown;
     // Runs while a box is "open", after it has been recorded.
     std::function<void(const ShownBox&)> onShow;
@@ -72,6 +76,7 @@ public:
                    const QString& details = {}) override;
     std::optional<QString> PickFolder(QWidget* parent, const QString& caption, bool offerNewFolder) override;
     std::optional<QString> SaveFileName(QWidget* parent, const QString& title, const QString& filter) override;
+    std::optional<QString> AskPassword(QWidget* parent, const QString& caption, const QString& text) override;
 
     // Texts of the boxes of one kind, in the order shown.
     QStringList Texts(ShownBox::Kind kind) const;

@@ -112,7 +112,7 @@ void ZipArchive::ExtractAll(const safefile::Folder& targetFolder)
 {
     if (!impl_->reader.IsOpen())
         throw ZipError("无法解压：没有打开可读取的压缩文件");
-    zipextract::ExtractAll(impl_->reader, targetFolder, impl_->Report(this));
+    zipextract::ExtractAll(impl_->reader, targetFolder, impl_->Report(this), impl_->Decryption());
 }
 
 void ZipArchive::TestAll()

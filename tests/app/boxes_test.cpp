@@ -52,6 +52,7 @@ public:
     void ShowError(QWidget* p, const QString& c, const QString& t, const QString& d) override { real.ShowError(p, c, t, d); }
     std::optional<QString> PickFolder(QWidget*, const QString&, bool) override { return std::nullopt; }
     std::optional<QString> SaveFileName(QWidget*, const QString&, const QString&) override { return saveAs; }
+    std::optional<QString> AskPassword(QWidget*, const QString&, const QString&) override { return std::nullopt; }
 };
 
 }  // namespace

@@ -306,6 +306,43 @@ TEST_F(CliBesideWindow, ZipPasswordsFromEverySourceEncryptTheArchive)
     }
 }
 
+// unzip takes the password from -p or a file, or asks once on the terminal
+// when it meets an encrypted member; a wrong one extracts nothing of the
+// archive and ends with status 1.
+TEST_F(CliBesideWindow, UnzipPasswordsFromOptionsAndTheTerminal)
+{
+    const QString file = S + "/a.txt";
+    const QString archive = tmp.path() + "/e.zip";
+    ASSERT_EQ(RunCli({"zip", "-p", U("pa ss 密码"), archive, file}).status, 0);
+    WriteFile(tmp.path() + "/pw", U("pa ss 密码\n").toUtf8());
+    struct Case {
+        const char* name;
+        QStringList args;
+        QList<QByteArray> typed;  // answers on a terminal, when not empty
+        int status;
+    };
+    const Case cases[] = {
+        {"-p", {"-p", U("pa ss 密码")}, {}, 0},
+        {"file", {"--password-file", tmp.path() + "/pw"}, {}, 0},
+        {"typed", {}, {U("pa ss 密码").toUtf8()}, 0},
+        {"-p wrong", {"-p", "wrong"}, {}, 1},
+        {"typed wrong", {}, {"wrong"}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(T).removeRecursively();
+        QDir().mkpath(T);
+        const QStringList args = QStringList{"unzip", "-t", T} + c.args + QStringList{archive};
+        QByteArray shown;
+        const int status = c.typed.isEmpty() ? RunCli(args).status : RunOnTerminal(args, c.typed, &shown);
+        EXPECT_EQ(status, c.status) << shown.toStdString();
+        EXPECT_EQ(testutil::Exists(T + "/a.txt"), c.status == 0);
+        if (c.status == 0)
+            EXPECT_EQ(ReadFile(T + "/a.txt"), ReadFile(file));
+        EXPECT_FALSE(shown.contains("pa ss"));
+    }
+}
+
 TEST_F(CliBesideWindow, ExitStatusesAndTheirLines)
 {
     const QString a = S + "/a.txt";

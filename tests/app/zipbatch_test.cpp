@@ -266,6 +266,39 @@ TEST_F(ZipBatch, PasswordInTheKeyEditOffersAnEncryptedArchive)
     }
 }
 
+// Encrypted archives ask for their password through the box, again after a
+// wrong one; the batch's last right password opens the next archive without
+// asking; a cancelled box skips that archive, names it, and the batch goes on.
+TEST_F(ZipBatch, EncryptedArchivesAskForThePasswordInTheBatch)
+{
+    const QStringList names{"a1", "a2", "a3", "plain"};
+    const QStringList passwords{"密码 1", "密码 1", "other", ""};
+    QStringList archives;
+    for (int i = 0; i < names.size(); ++i) {
+        Write(names[i] + QStringLiteral("/") + names[i] + QStringLiteral(".txt"), Noise(5000 + i, i));
+        ZipArchive z;
+        z.SetPassword(passwords[i].toStdString());
+        archives << At(names[i] + QStringLiteral(".zip"));
+        z.Open(archives.back().toStdString(), ZipMode::Write);
+        z.Add(At(names[i] + QStringLiteral("/") + names[i] + QStringLiteral(".txt")).toStdString());
+        z.Close();
+    }
+    Fill(w.Lst_FIles_2, archives);
+    dialogs.passwordAnswers = {QStringLiteral("wrong"), QStringLiteral("密码 1"), std::nullopt};
+    w.btn_UnZipSelected_same->click();
+
+    EXPECT_EQ(dialogs.Texts(ShownBox::Password),
+              (QStringList{QStringLiteral("压缩文件“a1.zip”已加密，请输入解压密码："), QStringLiteral("密码不正确，请重新输入："),
+                           QStringLiteral("压缩文件“a3.zip”已加密，请输入解压密码：")}));
+    for (const QString& name : names)
+        EXPECT_EQ(Exists(At(name + QStringLiteral(".txt"))), name != QLatin1String("a3")) << name.toStdString();
+    EXPECT_EQ(ReadFile(At(QStringLiteral("a2.txt"))), ReadFile(At(QStringLiteral("a2/a2.txt"))));
+    const QStringList messages = dialogs.Texts(ShownBox::Message);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("a3.zip"))) << messages[0].toStdString();
+    EXPECT_EQ(w.StaticText1->text(), QStringLiteral("列表文件解压成功！"));
+}
+
 TEST_F(ZipBatch, SelectedCompressionWithNothingCheckedOrAnEmptyListStillWritesAnArchive)
 {
     Write(QStringLiteral("f.txt"), "f");
