@@ -19,8 +19,6 @@ QString ApplicationTitle()
 
 namespace {
 
-constexpr int kShortLine = 120;  // characters of a line the text shows whole
-
 // A line shortened in its middle, so both ends of a long path stay readable.
 QString Shortened(const QString& line, int length)
 {
@@ -38,9 +36,10 @@ int FrameHeight(const QMessageBox& box)
 }
 
 // No box is taller than the screen, or its OK button could not be reached:
-// long lines are shortened in the middle, then lines are left out from the
-// end; the details (all of the text when there were none) keep everything.
-// Runs once the box is shown, when it has taken its real size.
+// long lines are shortened in the middle, more and more, then lines are left
+// out before the last one (the count of the others); the details (all of the
+// text when there were none) keep everything. Runs once the box is shown,
+// when it has taken its real size.
 void FitToScreen(QMessageBox& box, const QString& text, const QString& details)
 {
     const QRect screen = box.screen()->availableGeometry();
@@ -49,12 +48,19 @@ void FitToScreen(QMessageBox& box, const QString& text, const QString& details)
     if (details.isEmpty())
         box.setDetailedText(text);
     QStringList lines = text.split(QLatin1Char('\n'));
-    for (QString& line : lines)
-        line = Shortened(line, kShortLine);
-    box.setText(lines.join(QLatin1Char('\n')));
-    while (lines.size() > 2 && FrameHeight(box) > screen.height()) {
-        lines.resize(lines.size() / 2);
-        box.setText(lines.join(QLatin1Char('\n')) + QStringLiteral("\n……"));
+    for (const int length : {120, 60, 30}) {
+        QStringList shortened;
+        for (const QString& line : lines)
+            shortened << Shortened(line, length);
+        box.setText(shortened.join(QLatin1Char('\n')));
+        if (FrameHeight(box) <= screen.height())
+            break;
+        lines = shortened;
+    }
+    while (lines.size() > 4 && FrameHeight(box) > screen.height()) {
+        lines.remove(lines.size() / 2, (lines.size() - 1) / 2);
+        lines.insert(lines.size() - 1, QStringLiteral("……"));
+        box.setText(lines.join(QLatin1Char('\n')));
     }
     const int top = screen.top() + std::max(0, (screen.height() - FrameHeight(box)) / 2);
     box.move(box.x(), top);
