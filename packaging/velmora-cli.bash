@@ -21,8 +21,8 @@ _velmora_cli()
     local opts
     case ${words[1]} in
         encrypt|decrypt) opts="-t --target -p --password --password-file -r --recursive -v --verbose -h --help" ;;
-        zip) opts="-r --recursive -v --verbose -h --help" ;;
-        unzip) opts="-t --target -v --verbose -h --help" ;;
+        zip) opts="-p --password --password-file --ask-password -r --recursive -v --verbose -h --help" ;;
+        unzip) opts="-t --target -p --password --password-file -v --verbose -h --help" ;;
         list) opts="-o --output -r --recursive -v --verbose -h --help" ;;
         rename) opts="--rule --replace --first -n --dry-run -r --recursive -v --verbose -h --help" ;;
         undo-rename) opts="-v --verbose -h --help" ;;
