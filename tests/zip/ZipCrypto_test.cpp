@@ -185,3 +185,32 @@ TEST(ZipCrypto, ExtractsEncryptedArchivesOfEveryKind)
         EXPECT_FALSE(fs::exists(dir / ("tampered/" + bName)));
     }
 }
+
+// A PKWARE archive's password is taken as its writer took it: in the legacy
+// code page (as a Chinese Windows tool writes it), else as UTF-8 (as zip on
+// Linux does).
+TEST(ZipCrypto, PkwarePasswordInTheLegacyCodePageOrUtf8)
+{
+    if (!HaveTool("zip"))
+        GTEST_SKIP() << "zip missing";
+    const char* before = std::getenv("LC_ALL");
+    const std::string saved = before ? before : "";
+    setenv("LC_ALL", "zh_CN.UTF-8", 1);
+    const std::pair<const char*, std::string> writers[] = {{"GBK", "\xc3\xdc\xc2\xeb"}, {"UTF-8", "密码"}};
+    for (const auto& [name, bytes] : writers) {
+        SCOPED_TRACE(name);
+        TempDir dir;
+        WriteFile(dir / "s.txt", "secret text");
+        ASSERT_EQ(Shell("cd " + Quote(dir.Path()) + " && zip -q -P " + Quote(bytes) + " x.zip s.txt"), 0);
+        ZipArchive r;
+        r.Open(dir / "x.zip", ZipMode::Read);
+        ASSERT_TRUE(r.PasswordOpens("密码"));
+        r.SetPassword("密码");
+        r.ExtractAll(dir / "out");
+        EXPECT_EQ(ReadFile(dir / "out/s.txt"), "secret text");
+    }
+    if (before)
+        setenv("LC_ALL", saved.c_str(), 1);
+    else
+        unsetenv("LC_ALL");
+}
