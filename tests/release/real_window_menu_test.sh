@@ -22,7 +22,7 @@ source "$lib"
 start_window_manager "$out/menu_openbox.log"
 
 # No launcher on the path: every open fails, as on a desktop without a default application.
-env PATH=/nonexistent "$exe" "$tree" > "$out/menu_velmora.log" 2>&1 &
+env -u XDG_CURRENT_DESKTOP -u DESKTOP_SESSION PATH=/nonexistent "$exe" "$tree" > "$out/menu_velmora.log" 2>&1 &
 pid=$!
 wid=$(window '^Velmora文件夹工具$')
 [ -n "$wid" ] || fail "no window"
