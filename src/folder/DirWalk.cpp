@@ -309,12 +309,6 @@ std::vector<Entry> ReadFolder(const std::string& folder)
     return ReadEntries(dir);
 }
 
-bool IsSpecialFile(const std::string& path)
-{
-    struct stat st{};
-    return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
-}
-
 std::vector<std::string> FilesOf(const std::string& folder)
 {
     std::vector<std::string> files;

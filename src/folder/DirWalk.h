@@ -40,10 +40,6 @@ void CheckPathText(const std::string& folder);
 // folder that exists but can't be read gives no entries.
 std::vector<Entry> ReadFolder(const std::string& folder);
 
-// Whether the path (a link followed) is a FIFO, socket or device: a file no
-// batch opens. False for regular files, folders and what doesn't exist.
-bool IsSpecialFile(const std::string& path);
-
 // Entry paths of the files directly in the folder.
 std::vector<std::string> FilesOf(const std::string& folder);
 

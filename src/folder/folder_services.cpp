@@ -46,15 +46,6 @@ QByteArray ReadableUtf8(const QString& text)
     return ReadablePath(text).toUtf8();
 }
 
-bool IsSpecialFile(const QString& path)
-{
-    try {
-        return dirwalk::IsSpecialFile(EncodePath(path));
-    } catch (const std::exception&) {
-        return false;
-    }
-}
-
 QString SpecialFileReason()
 {
     return QStringLiteral("不是普通文件（管道、套接字或设备），不能读取");

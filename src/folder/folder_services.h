@@ -62,10 +62,6 @@ QStringList DecodePaths(const std::vector<std::string>& paths);
 QString ReadablePath(const QString& path);
 QByteArray ReadableUtf8(const QString& text);
 
-// FIFOs, sockets and devices: no batch ever opens one (opening a FIFO waits
-// for a writer forever). False for what doesn't exist: the batch reports
-// that as it always does.
-bool IsSpecialFile(const QString& path);
 // A box that names files or renames: its text is the first line and the first
 // 20 entries, then "……另有 N 个" for the others; its details hold every entry,
 // so a list of hundreds neither makes the box taller than the screen nor is lost.
@@ -76,7 +72,8 @@ struct ListedBox {
 inline constexpr int kListedInBox = 20;
 ListedBox ListInBox(const QString& firstLine, const QStringList& entries);
 
-// The reason given for such a file, and the box that names those a batch left out.
+// The reason given for a FIFO, socket or device, which no batch ever opens
+// (opening a FIFO waits for a writer forever).
 QString SpecialFileReason();
 // The reason for a subfolder the file walk passed over.
 QString FolderSkipReason(dirwalk::FolderSkip why);

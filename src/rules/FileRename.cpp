@@ -1,14 +1,11 @@
 #include "FileRename.h"
 
 #include "ErrnoText.h"
+#include "Reach.h"
 #include "folder_services.h"
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <exception>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -17,58 +14,42 @@ QString ErrorText(int error)
     return QString::fromStdString(platform::ErrnoText(error));
 }
 
-// The file-system bytes of both paths; false with the message when a path
-// can't be expressed in the file-system encoding.
-bool Encode(const QString& oldPath, const QString& newPath, std::string& from, std::string& to, QString& err)
-{
-    try {
-        from = EncodePath(oldPath);
-        to = EncodePath(newPath);
-        return true;
-    } catch (const std::exception& e) {
-        err = QString::fromUtf8(e.what());
-        return false;
-    }
-}
+using RenameAt = int (*)(int, const std::string&, const std::string&);
 
-std::optional<QString> LinkThenUnlink(const std::string& from, const std::string& to)
+// Renames in folder, or, without one, in the old path's folder opened as named.
+std::optional<QString> Rename(RenameAt rename, const safefile::Folder* folder, const QString& oldPath,
+                              const QString& newPath)
 {
-    if (::link(from.c_str(), to.c_str()) != 0)
-        return ErrorText(errno);
-    if (::unlink(from.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(to.c_str());  // leave the file under its old name only
-        return ErrorText(error);
+    if (oldPath == newPath)
+        return std::nullopt;
+    try {
+        const std::string from = EncodePath(oldPath);
+        const std::string to = EncodePath(newPath);
+        const safefile::Folder own = folder ? *folder : safefile::Folder::Open(safefile::FolderOf(from));
+        const reach::Root in(own);
+        if (const int error = rename(own.Get(), in.Below(from), in.Below(to)))
+            return ErrorText(error);
+        return std::nullopt;
+    } catch (const safefile::Error& e) {
+        return ErrorText(e.Code());
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());  // a path the file-system encoding can't express
     }
-    return std::nullopt;
 }
 
 }  // namespace
 
+std::optional<QString> RenameNoReplace(const safefile::Folder& folder, const QString& oldPath, const QString& newPath)
+{
+    return Rename(reach::RenameNoReplace, &folder, oldPath, newPath);
+}
+
 std::optional<QString> RenameNoReplace(const QString& oldPath, const QString& newPath)
 {
-    if (oldPath == newPath)
-        return std::nullopt;
-    std::string from, to;
-    QString err;
-    if (!Encode(oldPath, newPath, from, to, err))
-        return err;
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return std::nullopt;
-    const int error = errno;
-    // Only a file system (or kernel) that does not know the flag falls back.
-    if (error == EINVAL || error == ENOSYS || error == ENOTSUP)
-        return LinkThenUnlink(from, to);
-    return ErrorText(error);
+    return Rename(reach::RenameNoReplace, nullptr, oldPath, newPath);
 }
 
 std::optional<QString> RenameByLink(const QString& oldPath, const QString& newPath)
 {
-    if (oldPath == newPath)
-        return std::nullopt;
-    std::string from, to;
-    QString err;
-    if (!Encode(oldPath, newPath, from, to, err))
-        return err;
-    return LinkThenUnlink(from, to);
+    return Rename(reach::RenameByLink, nullptr, oldPath, newPath);
 }

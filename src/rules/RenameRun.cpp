@@ -60,13 +60,57 @@ private:
     std::optional<safefile::WholeFile> previous_;
 };
 
-// Renames the steps in order; renamed turns true once a file has taken its new name.
-void RenameSteps(const RenamePlan& plan, const std::function<bool(int)>& afterEach, bool& renamed)
+// The folders of a batch's (or a journal's) files, each opened once from the
+// batch's folder by the one way in that never leaves it, so a link put in
+// place of a subfolder since the listing leads nowhere outside.
+class JournalFolders {
+public:
+    explicit JournalFolders(const QString& folder) : folder_(folder) {}
+
+    // The folder of a file, or the system's error for why it can't be reached.
+    const safefile::Folder* Of(const QString& file, int& error)
+    {
+        const QString dir = FolderPart(file);
+        auto found = opened_.find(dir);
+        if (found == opened_.end()) {
+            Entry entry;
+            try {
+                if (!root_.HasFolder())
+                    root_ = reach::Root(EncodePath(folder_));
+                entry.folder = root_.OpenFolder(EncodePath(dir));
+            } catch (const safefile::Error& e) {
+                entry.error = e.Code();
+            }
+            found = opened_.emplace(dir, entry).first;
+        }
+        error = found->second.error;
+        return error == 0 ? &found->second.folder : nullptr;
+    }
+
+private:
+    struct Entry {
+        safefile::Folder folder;
+        int error = 0;
+    };
+    QString folder_;
+    reach::Root root_;
+    std::map<QString, Entry> opened_;
+};
+
+// Renames the steps in order, each in its folder reached below the batch's
+// folder; renamed turns true once a file has taken its new name.
+void RenameSteps(const RenamePlan& plan, const QString& folder, const std::function<bool(int)>& afterEach,
+                 bool& renamed)
 {
+    JournalFolders folders(folder);
     for (std::size_t i = 0; i < plan.size(); ++i) {
         const RenameStep& step = plan[i];
         if (step.oldPath != step.newPath) {
-            if (const auto reason = RenameNoReplace(step.oldPath, step.newPath))
+            int error = 0;
+            const safefile::Folder* in = folders.Of(step.oldPath, error);
+            if (!in)
+                throw Failure(RenameFailureMessage(step.oldPath, SystemText(error)));
+            if (const auto reason = RenameNoReplace(*in, step.oldPath, step.newPath))
                 throw Failure(RenameFailureMessage(step.oldPath, *reason));
             renamed = true;
         }
@@ -101,7 +145,7 @@ void RunRenamePlan(const RenamePlan& plan, const QString& folder, const std::fun
 {
     bool renamed = false;
     if (std::none_of(plan.begin(), plan.end(), [](const RenameStep& s) { return s.oldPath != s.newPath; })) {
-        RenameSteps(plan, afterEach, renamed);  // every name kept: no journal, the last one stays
+        RenameSteps(plan, folder, afterEach, renamed);  // every name kept: no journal, the last one stays
         return;
     }
     std::optional<RenameJournalLock> lock;
@@ -117,7 +161,7 @@ void RunRenamePlan(const RenamePlan& plan, const QString& folder, const std::fun
         throw Failure(kNoRecord + Where(path, e));
     }
     try {
-        RenameSteps(plan, afterEach, renamed);
+        RenameSteps(plan, folder, afterEach, renamed);
     } catch (...) {
         if (!renamed)
             previous.PutBack();
@@ -128,43 +172,6 @@ void RunRenamePlan(const RenamePlan& plan, const QString& folder, const std::fun
 }
 
 namespace {
-
-// The folders of a journal's files, each opened once from the batch's folder
-// by the one way in that never leaves it, so a link put in place of a
-// subfolder since the batch leads nowhere outside.
-class JournalFolders {
-public:
-    explicit JournalFolders(const QString& folder) : folder_(folder) {}
-
-    // The folder of a file, or the system's error for why it can't be reached.
-    const safefile::Folder* Of(const QString& file, int& error)
-    {
-        const QString dir = FolderPart(file);
-        auto found = opened_.find(dir);
-        if (found == opened_.end()) {
-            Entry entry;
-            try {
-                if (!root_.HasFolder())
-                    root_ = reach::Root(EncodePath(folder_));
-                entry.folder = root_.OpenFolder(EncodePath(dir));
-            } catch (const safefile::Error& e) {
-                entry.error = e.Code();
-            }
-            found = opened_.emplace(dir, entry).first;
-        }
-        error = found->second.error;
-        return error == 0 ? &found->second.folder : nullptr;
-    }
-
-private:
-    struct Entry {
-        safefile::Folder folder;
-        int error = 0;
-    };
-    QString folder_;
-    reach::Root root_;
-    std::map<QString, Entry> opened_;
-};
 
 enum class Found { AtNewName, AtOldName, Elsewhere };
 
@@ -240,10 +247,13 @@ std::vector<UndoFailure> RenameUndo::Run(const std::function<bool(int)>& afterEa
         const JournalEntry& e = renames[i];
         QString reason;
         switch (Locate(folders, e, reason)) {
-        case Found::AtNewName:
-            if (const auto refused = RenameNoReplace(e.step.newPath, e.step.oldPath))
+        case Found::AtNewName: {
+            int error = 0;
+            const safefile::Folder* in = folders.Of(e.step.oldPath, error);  // found there just now
+            if (const auto refused = in ? RenameNoReplace(*in, e.step.newPath, e.step.oldPath) : SystemText(error))
                 failed.push_back({e.step, *refused});
             break;
+        }
         case Found::AtOldName:  // never renamed: the batch ended before it
             break;
         case Found::Elsewhere:

@@ -4,6 +4,7 @@
 // share one target. Through the batches the window and velmora-cli share,
 // and through velmora-cli itself for what it reports and how it exits.
 #include "CryptBatch.h"
+#include "RenameJournal.h"
 #include "TestUtil.h"
 #include "ZipBatch.h"
 
@@ -148,6 +149,24 @@ TEST_F(Reach, AFolderSwappedForALinkMidBatchIsNeverReadThrough)
             EXPECT_EQ(Members(T + "/c.zip"), QStringList{"a.txt"});
         TearDown();
     }
+}
+
+// The listed subfolder becomes a link to the private folder after the first
+// rename: the second rename must not reach the private folder's file.
+TEST_F(Reach, ARenameBatchNeverRenamesThroughASwappedFolder)
+{
+    const RenamePlan plan{{S + "/a.txt", S + "/a2.txt"}, {S + "/sub/b.txt", S + "/sub/b2.txt"}};
+    EXPECT_ANY_THROW(RunRenamePlan(
+        plan, S,
+        [&](int i) {
+            if (i == 0)
+                SwapForLink(S + "/sub", P);
+            return true;
+        },
+        tmp.path() + "/journal"));
+    EXPECT_EQ(ReadFile(S + "/a2.txt"), QByteArray("a"));
+    EXPECT_EQ(ReadFile(P + "/b.txt"), QByteArray("secret"));
+    EXPECT_FALSE(testutil::Exists(P + "/b2.txt"));
 }
 
 // A link inside the folder is its file; one planted by another user that

@@ -62,7 +62,7 @@ TEST_P(BothWays, LeavesAFileAloneWhenTheNameDoesNotChange)
     EXPECT_EQ(ReadFile(P("same.txt")), "s");
 }
 
-INSTANTIATE_TEST_SUITE_P(Rename, BothWays, ::testing::Values(&RenameNoReplace, &RenameByLink),
+INSTANTIATE_TEST_SUITE_P(Rename, BothWays, ::testing::Values(static_cast<RenameFn>(&RenameNoReplace), &RenameByLink),
                          [](const auto& info) { return info.index == 0 ? "NoReplaceFlag" : "LinkThenUnlink"; });
 
 }  // namespace
