@@ -476,4 +476,25 @@ void NewFile::Discard()
     tempName_.clear();
 }
 
+void PlaceSymlink(const Folder& folder, const std::string& name, const std::string& target)
+{
+    // A link can't be made over a name, so it is made under a hidden name
+    // first and renamed over the old one.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string candidate = TemporaryName();
+        if (::symlinkat(target.c_str(), folder.Get(), candidate.c_str()) != 0) {
+            if (errno == EEXIST)
+                continue;
+            throw Error(errno);
+        }
+        if (::renameat(folder.Get(), candidate.c_str(), folder.Get(), name.c_str()) != 0) {
+            const int err = errno;
+            ::unlinkat(folder.Get(), candidate.c_str(), 0);
+            throw Error(err);
+        }
+        return;
+    }
+    throw Error(EEXIST);
+}
+
 }  // namespace safefile

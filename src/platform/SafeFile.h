@@ -118,6 +118,11 @@ private:
     std::string path_;
 };
 
+// Makes `name` in folder a symbolic link to target, replacing a file or link
+// of that name in one step (never following it); a folder of that name stays
+// and fails. target is stored as it is, not checked.
+void PlaceSymlink(const Folder& folder, const std::string& name, const std::string& target);
+
 // Whether `name` in folder (the name itself, not what a link there points to)
 // is the file id.
 bool NameHolds(const Folder& folder, const std::string& name, const FileId& id);

@@ -1,5 +1,6 @@
 #include "ZipArchive.h"
 
+#include <algorithm>
 #include <optional>
 #include <sys/stat.h>
 
@@ -159,6 +160,34 @@ void ZipArchive::Abandon()
     impl_->writer.Abort();
 }
 
+namespace {
+
+// Gives every folder of the tree that holds nothing the archive stores an
+// entry of its own, deepest first, so that a folder holding only empty
+// folders needs none. A tree without empty folders gets no entry at all.
+// Folders the file walk passed over (unreadable, too deep) get none: their
+// contents are unknown.
+void AddEmptyFolders(zipwrite::Writer& writer, const std::string& folder, const std::string& prefix,
+                     const std::vector<std::string>& passedOver)
+{
+    const auto skipped = [&](const std::string& path) {
+        return std::any_of(passedOver.begin(), passedOver.end(), [&](const std::string& p) {
+            return path.compare(0, p.size(), p) == 0 && (path.size() == p.size() || path[p.size()] == '/');
+        });
+    };
+    const std::vector<std::string> folders = dirwalk::SubFolderWalk(folder);
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
+        const std::string name = it->compare(0, prefix.size(), prefix) == 0 ? it->substr(prefix.size()) : *it;
+        struct stat st{};
+        if (writer.HasMemberUnder(name + "/") || skipped(*it) || ::lstat(it->c_str(), &st) != 0 ||
+            !S_ISDIR(st.st_mode))
+            continue;
+        writer.AddFolder(*it, name, st.st_mtime, st.st_mode);
+    }
+}
+
+}  // namespace
+
 void ZipArchive::ZipDirectoryContents(const std::string& archivePath, const std::string& folder, ZipMethod method,
                                       ZipProgress onProgress, const zipwrite::Skipped& skipped,
                                       const dirwalk::OnSkippedFolder& skippedFolder, const std::string& password)
@@ -167,8 +196,14 @@ void ZipArchive::ZipDirectoryContents(const std::string& archivePath, const std:
     // an earlier archive of that name inside the folder is left out, so the
     // archive never holds itself.
     std::vector<std::string> files;
+    std::vector<std::string> passedOver;
+    const dirwalk::OnSkippedFolder noteSkipped = [&](const std::string& path, dirwalk::FolderSkip why) {
+        passedOver.push_back(path);
+        if (skippedFolder)
+            skippedFolder(path, why);
+    };
     try {
-        files = dirwalk::AllFiles(folder, skippedFolder);
+        files = dirwalk::AllFiles(folder, noteSkipped);
     } catch (const dirwalk::PathError& e) {
         throw ZipError(e.what());
     }
@@ -203,6 +238,7 @@ void ZipArchive::ZipDirectoryContents(const std::string& archivePath, const std:
     };
     paralleldeflate::CompressMany(archive.impl_->writer, jobs, method, archive.impl_->Report(&archive), admit, *from,
                                   leaveOut);
+    AddEmptyFolders(archive.impl_->writer, folder, prefix, passedOver);
     archive.Close();
 }
 

@@ -11,6 +11,7 @@
 #include <map>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -99,6 +100,7 @@ private:
 struct Planned {
     const zipread::Entry* entry;
     std::string rel;
+    std::string linkTarget;  // for a link member, checked before anything is written
 };
 
 // The names planned so far as a tree of parts, so that checking a name costs
@@ -166,10 +168,7 @@ private:
 // Checks the whole archive before anything is written. targetLength is the
 // length of the target folder's path ("" for no folder on the disk): a member
 // whose path below it would reach 4096 bytes, or with a part over 255 bytes,
-// refuses the archive, since no batch could use that path afterwards. The
-// Unix mode bits of a member are not applied: a symbolic-link member is
-// written as a plain file holding the link's text, so no link is ever made
-// and none can be followed.
+// refuses the archive, since no batch could use that path afterwards.
 std::vector<Planned> Plan(const zipread::Reader& reader, std::size_t targetLength, bool decrypts)
 {
     std::vector<Planned> plan;
@@ -193,6 +192,67 @@ std::vector<Planned> Plan(const zipread::Reader& reader, std::size_t targetLengt
             throw ZipError("压缩文件中的" + clash + "出现了两次，或既是文件又是文件夹");
         plan.push_back({&e, rel});
     }
+    return plan;
+}
+
+// A link member becomes a link only when its target, read from the link's
+// own folder, stays inside the target folder: relative, never climbing above
+// it, and never climbing with ".." out of another link member, which leads
+// wherever that link's target leads. Anything else refuses the archive.
+void CheckLinkTarget(const Planned& link, const std::unordered_set<std::string>& links)
+{
+    const std::string& target = link.linkTarget;
+    const auto refuse = [&](const char* why) {
+        throw ZipError("成员" + link.entry->header.Name + "是符号链接，" + why + "：“" + target.substr(0, 200) + "”");
+    };
+    if (target.empty() || target.find('\0') != std::string::npos || target.size() >= kMaxPath)
+        refuse("其目标无效");
+    if (target.front() == '/')
+        refuse("其目标是绝对路径");
+    std::string at = link.rel.substr(0, link.rel.find_last_of('/') == std::string::npos ? 0 : link.rel.find_last_of('/'));
+    std::size_t start = 0;
+    while (start <= target.size()) {
+        const std::size_t end = std::min(target.find('/', start), target.size());
+        const std::string_view part = std::string_view(target).substr(start, end - start);
+        start = end + 1;
+        if (part.empty() || part == ".")
+            continue;
+        if (part != "..") {
+            at += (at.empty() ? "" : "/") + std::string(part);
+            continue;
+        }
+        if (at.empty())
+            refuse("其目标在目标文件夹之外");
+        if (links.count(at))
+            refuse("其目标经另一个符号链接用“..”向上");
+        const auto slash = at.find_last_of('/');
+        at.erase(slash == std::string::npos ? 0 : slash);
+    }
+}
+
+// Reads and checks the target of every link member of the plan.
+void PlanLinks(const zipread::Reader& reader, std::vector<Planned>& plan, zipmember::Decoder& decoder)
+{
+    std::unordered_set<std::string> links;
+    for (const Planned& item : plan)
+        if (item.entry->isLink)
+            links.insert(item.rel);
+    for (Planned& item : plan) {
+        if (!item.entry->isLink)
+            continue;
+        if (item.entry->header.UncompressedSize >= kMaxPath)
+            throw ZipError("成员" + item.entry->header.Name + "是符号链接，其目标无效");
+        item.linkTarget = decoder.Decode(reader.Source(), *item.entry, [](std::uint64_t) {});
+        CheckLinkTarget(item, links);
+    }
+}
+
+// The plan, with every link member's target read and checked.
+std::vector<Planned> PlanAll(const zipread::Reader& reader, std::size_t targetLength, const zipfilter::Factory& filters)
+{
+    std::vector<Planned> plan = Plan(reader, targetLength, bool(filters));
+    zipmember::Decoder decoder(filters);
+    PlanLinks(reader, plan, decoder);
     return plan;
 }
 
@@ -241,6 +301,18 @@ public:
     ~MemberWriter() { Drain(0, false); }
 
     void Folder(const std::string& rel) { tree_.Open(rel); }
+    // Links are made after every file is written, each replacing what has
+    // its name, never followed.
+    void Link(const std::string& rel, const std::string& target)
+    {
+        const auto slash = rel.find_last_of('/');
+        const Dir dir = tree_.Open(slash == std::string::npos ? std::string() : rel.substr(0, slash));
+        try {
+            safefile::PlaceSymlink(dir, slash == std::string::npos ? rel : rel.substr(slash + 1), target);
+        } catch (const safefile::Error& e) {
+            CannotWrite(dirwalk::Join(target_, rel), e);
+        }
+    }
     // A folder below the target if it exists; nothing is made.
     Dir ExistingFolder(const std::string& rel) { return tree_.Open(rel, false); }
 
@@ -467,7 +539,7 @@ void ExtractPlanned(const zipread::Reader& reader, const std::vector<Planned>& p
         for (const Planned& item : plan) {
             if (item.entry->isFolder)
                 writer.Folder(item.rel);
-            else
+            else if (!item.entry->isLink)
                 writer.File(*item.entry, item.rel);
         }
     } catch (...) {
@@ -475,6 +547,9 @@ void ExtractPlanned(const zipread::Reader& reader, const std::vector<Planned>& p
         throw;
     }
     writer.Finish();
+    for (const Planned& item : plan)
+        if (item.entry->isLink)
+            writer.Link(item.rel, item.linkTarget);
 }
 
 }  // namespace
@@ -483,7 +558,7 @@ void ExtractAll(const zipread::Reader& reader, const std::string& targetFolder, 
                 const zipfilter::Factory& filters)
 {
     // Checked before the target folder is made, so a refused archive leaves no trace.
-    const std::vector<Planned> plan = Plan(reader, targetFolder.size(), bool(filters));
+    const std::vector<Planned> plan = PlanAll(reader, targetFolder.size(), filters);
     std::error_code ec;
     std::filesystem::create_directories(targetFolder, ec);
     Dir target;
@@ -498,14 +573,14 @@ void ExtractAll(const zipread::Reader& reader, const std::string& targetFolder, 
 void ExtractAll(const zipread::Reader& reader, const safefile::Folder& targetFolder, const Progress& progress,
                 const zipfilter::Factory& filters)
 {
-    ExtractPlanned(reader, Plan(reader, targetFolder.Path().size(), bool(filters)), targetFolder, progress, filters);
+    ExtractPlanned(reader, PlanAll(reader, targetFolder.Path().size(), filters), targetFolder, progress, filters);
 }
 
 void TestAll(const zipread::Reader& reader, const zipfilter::Factory& filters)
 {
     zipmember::Decoder decoder(filters);
-    for (const Planned& item : Plan(reader, 0, bool(filters))) {
-        if (!item.entry->isFolder)
+    for (const Planned& item : PlanAll(reader, 0, filters)) {
+        if (!item.entry->isFolder && !item.entry->isLink)
             decoder.Check(reader.Source(), *item.entry);
     }
 }
@@ -515,8 +590,8 @@ void ExtractToMemory(const zipread::Reader& reader, std::uint64_t cap, const Zip
 {
     zipmember::Decoder decoder(filters);
     std::uint64_t total = 0;
-    for (const Planned& item : Plan(reader, 0, bool(filters))) {
-        if (item.entry->isFolder)
+    for (const Planned& item : PlanAll(reader, 0, filters)) {
+        if (item.entry->isFolder || item.entry->isLink)
             continue;
         const ZipHeader& hd = item.entry->header;
         // The decoder never yields more than the declared size, so checking

@@ -56,6 +56,16 @@ public:
         return out;
     }
     std::uint64_t Position() const { return pos_; }
+    // Whether at least len bytes are left and they start with signature sig.
+    bool NextIs(std::uint32_t sig, std::size_t len)
+    {
+        if (end_ - pos_ < len)
+            return false;
+        const std::string next = Take(4);
+        pos_ -= 4;
+        used_ -= 4;
+        return Get32(U(next)) == sig;
+    }
 
 private:
     const zipio::Source& source_;
@@ -97,12 +107,8 @@ bool ApplyZip64(const std::string& extra, const Zip64Values& v, const std::strin
         take64(v.uncompressed);
         take64(v.compressed);
         take64(v.offset);
-        if (fine && v.disk && *v.disk == kMax16) {
-            if (data.size() - pos < 4)
-                fine = false;
-            else
-                *v.disk = Get32(reinterpret_cast<const unsigned char*>(data.data() + pos));
-        }
+        if (fine && v.disk && *v.disk == kMax16 && data.size() - pos >= 4)
+            *v.disk = Get32(reinterpret_cast<const unsigned char*>(data.data() + pos));
     });
     if (!framed)
         Bad("成员" + name + "的扩展字段长度有误");
@@ -137,6 +143,78 @@ void ReadAesField(const std::string& extra, Entry& entry)
         entry.aesStrength = p[4];
         entry.codecMethod = Get16(p + 5);
     });
+}
+
+// One entry of the central directory, its offsets moved by shift.
+Entry ReadEntry(CentralStream& in, std::uint64_t shift)
+{
+    const std::string fixed = in.Take(kCentralLen);
+    const unsigned char* h = U(fixed);
+    if (Get32(h) != kCentralSig)
+        Bad("中央目录中的一个文件头已损坏");
+    Entry entry;
+    ZipHeader& hd = entry.header;
+    const std::uint32_t external = Get32(h + 38);
+    hd.Flags = Get16(h + 8);
+    hd.Method = Get16(h + 10);
+    hd.DosTime = Get16(h + 12);
+    hd.DosDate = Get16(h + 14);
+    hd.Crc32 = Get32(h + 16);
+    hd.CompressedSize = Get32(h + 20);
+    hd.UncompressedSize = Get32(h + 24);
+    const std::uint16_t nameLen = Get16(h + 28), extraLen = Get16(h + 30), commentLen = Get16(h + 32);
+    std::uint32_t disk = Get16(h + 34);
+    entry.localOffset = Get32(h + 42);
+    entry.rawName = in.Take(nameLen);
+    const std::string extra = in.Take(extraLen);
+    in.Take(commentLen);
+
+    if (entry.rawName.empty())
+        Bad("有成员的名称为空");
+    if (entry.rawName.find('\0') != std::string::npos)
+        Bad("有成员名中有 NUL 字符");
+    ApplyZip64(extra, {&hd.UncompressedSize, &hd.CompressedSize, &entry.localOffset, &disk}, entry.rawName);
+    // 0xFFFF with no Zip64 value behind it: a writer's filler for disk 0.
+    if (disk != 0 && disk != kMax16)
+        throw ZipError("不支持分卷（多磁盘）的 ZIP 压缩文件");
+    entry.localOffset = Add(entry.localOffset, shift, "成员的位置");
+    entry.host = h[5];
+    entry.codecMethod = hd.Method;
+    if (hd.Method == zipcrypto::kMethodAes)
+        ReadAesField(extra, entry);
+    hd.Name = DecodeName(entry.rawName, extra, entry.host);
+    const char last = hd.Name.back();
+    // DOS and Windows mark a folder by its attribute; some of their
+    // writers leave the "/" off its name.
+    const bool dosFolder = (entry.host == 0 || entry.host == 10 || entry.host == 14) && (external & 0x10);
+    entry.isFolder = last == '/' || (last == '\\' && UsesDosNames(entry.host)) || dosFolder;
+    // Only a regular file's mode is taken; a link's data is its target.
+    const std::uint32_t mode = external >> 16;
+    if (entry.host == kHostUnix || entry.host == kHostMac) {
+        if ((mode & 0170000) == 0100000)
+            entry.unixMode = mode & 07777;
+        entry.isLink = !entry.isFolder && (mode & 0170000) == 0120000;
+    }
+    bool found = false;
+    entry.modified = ExtendedMtime(extra, &found);
+    if (!found)
+        entry.modified = FromDosTime(hd.DosTime, hd.DosDate);
+    if (hd.Method == static_cast<std::uint16_t>(ZipMethod::Stored) && !(hd.Flags & kFlagEncrypted) &&
+        hd.CompressedSize != hd.UncompressedSize)
+        Bad("不压缩的成员" + hd.Name + "有两个不同的大小");
+    return entry;
+}
+
+// Where the Zip64 end record is: at recPos as the locator says, or else at
+// last (right before the locator) when the archive has bytes in front.
+std::uint64_t RecordBeforeLocator(const zipio::Source& source, std::uint64_t recPos, std::uint64_t last)
+{
+    unsigned char sig[4];
+    source.ReadExact(recPos, sig, sizeof sig, "Zip64 结束记录");
+    if (Get32(sig) == kEnd64Sig)
+        return recPos;
+    source.ReadExact(last, sig, sizeof sig, "Zip64 结束记录");
+    return Get32(sig) == kEnd64Sig ? last : recPos;
 }
 
 }  // namespace
@@ -245,11 +323,17 @@ Reader::End Reader::ReadEnd()
     end.cdOffset = Get32(e + 16);
     end.cdEnd = endPos;
 
+    bool zip64 = false;
     if (endPos >= kLocator64Len) {
         unsigned char loc[kLocator64Len];
         source_.ReadExact(endPos - kLocator64Len, loc, sizeof loc, "Zip64 定位记录");
         if (Get32(loc) == kLocator64Sig) {
-            const std::uint64_t recPos = Get64(loc + 8);
+            zip64 = true;
+            std::uint64_t recPos = Get64(loc + 8);
+            // With bytes in front of the archive the locator points short of
+            // the record, which then sits right before the locator.
+            if (endPos - kLocator64Len >= kEnd64Len && recPos < endPos - kLocator64Len - kEnd64Len)
+                recPos = RecordBeforeLocator(source_, recPos, endPos - kLocator64Len - kEnd64Len);
             if (Get32(loc + 4) != 0 || Get32(loc + 16) > 1)
                 throw ZipError("不支持分卷（多磁盘）的 ZIP 压缩文件");
             if (recPos > endPos - kLocator64Len || endPos - kLocator64Len - recPos < kEnd64Len)
@@ -267,13 +351,42 @@ Reader::End Reader::ReadEnd()
             end.cdEnd = recPos;
         }
     }
+    if (!zip64) {
+        // Some writers fill the 16-bit fields with 0xFFFF without writing the
+        // Zip64 record those values would point to: a disk number then means
+        // 0 and the count is unknown. Others let the count wrap past 65,535.
+        disk = disk == kMax16 ? 0 : disk;
+        cdDisk = cdDisk == kMax16 ? 0 : cdDisk;
+        end.readToEnd = true;
+        end.countUnknown = end.count == kMax16;
+    }
     if (disk != 0 || cdDisk != 0 || onDisk != end.count)
         throw ZipError("不支持分卷（多磁盘）的 ZIP 压缩文件");
-    if (Add(end.cdOffset, end.cdSize, "中央目录") != end.cdEnd)
-        Bad("中央目录不在结束记录所指的位置");
-    if (end.count > end.cdSize / kCentralLen)
+    FindShift(end);
+    if (!end.countUnknown && end.count > end.cdSize / kCentralLen)
         Bad("成员数与中央目录不符");
     return end;
+}
+
+// The central directory ends where the end record (or the Zip64 record)
+// sits. When the offset and size recorded put its end earlier, the bytes in
+// front of the archive were not counted (a stub prepended to it): the
+// directory is taken where it ends up with that shift, if it really starts
+// there, as unzip does.
+void Reader::FindShift(End& end)
+{
+    const std::uint64_t recorded = Add(end.cdOffset, end.cdSize, "中央目录");
+    if (recorded == end.cdEnd)
+        return;
+    if (recorded > end.cdEnd)
+        Bad("中央目录不在结束记录所指的位置");
+    end.shift = end.cdEnd - recorded;
+    end.cdOffset += end.shift;
+    unsigned char sig[4] = {};
+    if (end.cdSize >= sizeof sig)
+        source_.ReadExact(end.cdOffset, sig, sizeof sig, "中央目录");
+    if (end.cdSize != 0 && Get32(sig) != kCentralSig)
+        Bad("中央目录不在结束记录所指的位置");
 }
 
 void Reader::ReadCentralDirectory(const End& end)
@@ -282,55 +395,17 @@ void Reader::ReadCentralDirectory(const End& end)
     // The count is only a claim: the list grows as headers prove real.
     entries_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(end.count, 4096)));
     CentralStream in(source_, end.cdOffset, end.cdEnd);
-    for (std::uint64_t i = 0; i < end.count; ++i) {
-        const std::string fixed = in.Take(kCentralLen);
-        const unsigned char* h = U(fixed);
-        if (Get32(h) != kCentralSig)
-            Bad("中央目录中的一个文件头已损坏");
-        Entry entry;
-        ZipHeader& hd = entry.header;
-        const unsigned host = Get16(h + 4) >> 8;
-        const std::uint32_t external = Get32(h + 38);
-        hd.Flags = Get16(h + 8);
-        hd.Method = Get16(h + 10);
-        hd.DosTime = Get16(h + 12);
-        hd.DosDate = Get16(h + 14);
-        hd.Crc32 = Get32(h + 16);
-        hd.CompressedSize = Get32(h + 20);
-        hd.UncompressedSize = Get32(h + 24);
-        const std::uint16_t nameLen = Get16(h + 28), extraLen = Get16(h + 30), commentLen = Get16(h + 32);
-        std::uint32_t disk = Get16(h + 34);
-        entry.localOffset = Get32(h + 42);
-        entry.rawName = in.Take(nameLen);
-        const std::string extra = in.Take(extraLen);
-        in.Take(commentLen);
-
-        if (entry.rawName.empty())
-            Bad("有成员的名称为空");
-        if (entry.rawName.find('\0') != std::string::npos)
-            Bad("有成员名中有 NUL 字符");
-        ApplyZip64(extra, {&hd.UncompressedSize, &hd.CompressedSize, &entry.localOffset, &disk}, entry.rawName);
-        if (disk != 0)
-            throw ZipError("不支持分卷（多磁盘）的 ZIP 压缩文件");
-        entry.host = h[5];
-        entry.codecMethod = hd.Method;
-        if (hd.Method == zipcrypto::kMethodAes)
-            ReadAesField(extra, entry);
-        hd.Name = DecodeName(entry.rawName, extra, entry.host);
-        const char last = hd.Name.back();
-        entry.isFolder = last == '/' || (last == '\\' && UsesDosNames(entry.host));
-        // Only a regular file's mode is taken; a link member becomes a plain file.
-        const std::uint32_t mode = external >> 16;
-        if ((host == kHostUnix || host == kHostMac) && (mode & 0170000) == 0100000)
-            entry.unixMode = mode & 07777;
-        bool found = false;
-        entry.modified = ExtendedMtime(extra, &found);
-        if (!found)
-            entry.modified = FromDosTime(hd.DosTime, hd.DosDate);
-        if (hd.Method == static_cast<std::uint16_t>(ZipMethod::Stored) && !(hd.Flags & kFlagEncrypted) &&
-            hd.CompressedSize != hd.UncompressedSize)
-            Bad("不压缩的成员" + hd.Name + "有两个不同的大小");
-        entries_.push_back(std::move(entry));
+    const std::uint64_t claimed = end.countUnknown ? 0 : end.count;
+    while (entries_.size() < claimed)
+        entries_.push_back(ReadEntry(in, end.shift));
+    // A count that wrapped past 65,535 (or was left at 0xFFFF) without a
+    // Zip64 record: the directory's size says how far its entries go, and
+    // the number read must wrap to the count.
+    if (end.readToEnd) {
+        while (in.NextIs(kCentralSig, kCentralLen))
+            entries_.push_back(ReadEntry(in, end.shift));
+        if (!end.countUnknown && (entries_.size() & kMax16) != (end.count & kMax16))
+            Bad("中央目录比其中的成员长");
     }
     if (in.Position() != end.cdEnd)
         Bad("中央目录比其中的成员长");
@@ -367,7 +442,9 @@ void Reader::CheckLocalHeader(Entry& entry, std::uint64_t limit)
     const auto disagree = [&](const char* what) {
         Bad("成员" + hd.Name + "的本地文件头与中央目录不一致（" + what + "）");
     };
-    if (name != entry.rawName)
+    // Either header may carry the name in a Unicode Path field over bytes
+    // of a legacy code page; what counts is the name each one means.
+    if (name != entry.rawName && DecodeName(name, extra, entry.host) != hd.Name)
         disagree("名称");
     if (Get16(h + 8) != hd.Method)
         disagree("压缩方法");
@@ -414,16 +491,19 @@ void Reader::CheckDescriptor(Entry& entry, bool zip64, std::uint64_t limit)
 
 void Reader::CheckOverlaps(std::uint64_t limit) const
 {
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
-    ranges.reserve(entries_.size());
-    for (const Entry& e : entries_)
-        ranges.emplace_back(e.localOffset, e.endOffset);
-    std::sort(ranges.begin(), ranges.end());
-    std::uint64_t previousEnd = 0;
-    for (const auto& [begin, endOffset] : ranges) {
-        if (begin < previousEnd || endOffset > limit)
-            Bad("成员相互重叠");
-        previousEnd = endOffset;
+    std::vector<std::size_t> order(entries_.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t a, std::size_t b) { return entries_[a].localOffset < entries_[b].localOffset; });
+    const Entry* previous = nullptr;
+    for (const std::size_t i : order) {
+        const Entry& e = entries_[i];
+        if (e.endOffset > limit)
+            Bad("成员" + e.header.Name + "的数据伸进了中央目录");
+        if (previous && e.localOffset < previous->endOffset)
+            Bad("成员" + previous->header.Name + "与成员" + e.header.Name + "相互重叠");
+        previous = &e;
     }
 }
 

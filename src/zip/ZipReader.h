@@ -21,6 +21,7 @@ struct Entry {
     std::int64_t modified = 0;    // seconds since 1970
     std::uint8_t host = 0;        // the system the archive was made on ("version made by")
     bool isFolder = false;
+    bool isLink = false;  // a symbolic link stored by a Unix-like host; its data is the target
     // The method the member's data is compressed with once its filter has
     // run: the header's method, unless an extra field says otherwise.
     std::uint16_t codecMethod = 0;
@@ -54,12 +55,20 @@ private:
         std::uint64_t cdOffset = 0;
         std::uint64_t cdSize = 0;
         std::uint64_t cdEnd = 0;  // where the central directory must end
+        // Bytes in front of the archive (a self-extracting stub) that its
+        // offsets don't count; every offset read is moved by them.
+        std::uint64_t shift = 0;
+        // Without a Zip64 record a count over 65,535 wraps, so the
+        // directory is read to its end; 0xFFFF there says nothing.
+        bool readToEnd = false;
+        bool countUnknown = false;
     };
     End ReadEnd();
     void ReadCentralDirectory(const End& end);
     void CheckLocalHeader(Entry& entry, std::uint64_t limit);
     void CheckDescriptor(Entry& entry, bool zip64, std::uint64_t limit);
     void CheckOverlaps(std::uint64_t limit) const;
+    void FindShift(End& end);
     void Load();
 
     zipio::Source source_;

@@ -1,5 +1,7 @@
 #include "ZipWriter.h"
 
+#include <utility>
+
 #include <algorithm>
 #include <optional>
 #include <cerrno>
@@ -286,6 +288,30 @@ void Writer::End(std::uint32_t crc, std::uint64_t uncompressed, std::uint64_t co
     inMember_ = false;
 }
 
+void Writer::AddFolder(const std::string& path, const std::string& name, std::int64_t modified, std::uint32_t mode)
+{
+    Source folder;
+    folder.path = path;
+    folder.modified = modified;
+    folder.mode = mode;
+    // A folder entry has no data to encrypt: it is written plain even in an
+    // encrypted archive, as other writers do.
+    struct Keep {
+        std::string& password;
+        std::string saved;
+        ~Keep() { password = std::move(saved); }
+    } keep{password_, std::exchange(password_, {})};
+    Begin(folder, name + "/", ZipMethod::Stored);
+    End(0, 0, 0);
+    members_.back().folder = true;
+}
+
+bool Writer::HasMemberUnder(const std::string& prefix) const
+{
+    const auto it = names_.lower_bound(prefix);
+    return it != names_.end() && it->compare(0, prefix.size(), prefix) == 0;
+}
+
 void Writer::Rollback()
 {
     if (!inMember_ || !IsOpen())
@@ -352,7 +378,10 @@ std::string Writer::CentralHeader(const Member& m) const
     Put16(h, 0);  // comment
     Put16(h, 0);  // disk
     Put16(h, 0);  // internal attributes
-    Put32(h, ((0100000u | (m.mode & 0777)) << 16) | 0x20);  // regular file; DOS "archive"
+    if (m.folder)
+        Put32(h, ((0040000u | (m.mode & 0777)) << 16) | 0x10);  // folder; DOS "directory"
+    else
+        Put32(h, ((0100000u | (m.mode & 0777)) << 16) | 0x20);  // regular file; DOS "archive"
     Put32(h, Saturate32(m.offset, forceZip64_));
     h += m.name;
     h += extra;

@@ -66,6 +66,11 @@ public:
     void Append(const void* data, std::size_t len);
     void End(std::uint32_t crc, std::uint64_t uncompressed, std::uint64_t compressed);
     void Rollback();
+    // A stored entry "name/" for a folder, with its Unix mode and the DOS
+    // folder attribute, so that an empty folder survives the archive.
+    void AddFolder(const std::string& path, const std::string& name, std::int64_t modified, std::uint32_t mode);
+    // Whether some member's name begins with prefix.
+    bool HasMemberUnder(const std::string& prefix) const;
 
     // Writes the central directory and puts the archive in place. After a
     // failed write the archive is incomplete: it is dropped, never finished.
@@ -82,6 +87,7 @@ private:
         std::int64_t modified = 0;
         bool zip64Local = false;
         std::string aesExtra;  // the 0x9901 field of an encrypted member
+        bool folder = false;
     };
     void Write(const void* data, std::size_t len);
     void Flush();

@@ -108,23 +108,41 @@ TEST(ZipHostileNames, NulInNameAndDuplicateNamesAreRefused)
     ExpectRefused(BuildZip({Named("f/under.txt"), Named("f")}), "既是文件又是文件夹");
 }
 
-TEST(ZipHostileLinks, SymlinkMemberIsNeverCreatedNorFollowed)
+Raw Link(const std::string& name, const std::string& target)
+{
+    Raw link = Named(name, target);
+    link.external = 0120777u << 16;
+    return link;
+}
+
+// A link member whose target stays inside the target folder is made as a
+// link; any other refuses the whole archive before anything is written.
+TEST(ZipHostileLinks, LinksInsideAreMadeAndLinksLeadingOutRefuseTheArchive)
 {
     TempDir outside;
-    Raw link = Named("link", outside.Path());
-    link.external = 0120777u << 16;
-    // A link followed by a member written through it: refused whole.
-    ExpectRefused(BuildZip({link, Named("link/evil.txt")}), "既是文件又是文件夹");
+    const std::vector<std::pair<std::string, std::vector<Raw>>> refused = {
+        {"absolute", {Named("good.txt"), Link("l", outside.Path())}},
+        {"climbing out", {Named("good.txt"), Link("d/l", "../../x")}},
+        {"climbing out of another link", {Link("a/up", ".."), Link("m", "a/up/../x"), Named("good.txt")}},
+        {"written through", {Link("l", "sub"), Named("l/evil.txt")}},
+    };
+    for (const auto& [label, members] : refused) {
+        SCOPED_TRACE(label);
+        ExpectRefused(BuildZip(members), label == "written through" ? "既是文件又是文件夹" : "是符号链接");
+    }
     EXPECT_TRUE(Tree(outside.Path()).empty());
 
-    // Alone, the link member becomes a plain file holding the link text.
     TempDir dir;
-    WriteFile(dir / "l.zip", BuildZip({link}));
+    WriteFile(dir / "out/l", "an earlier file of the link's name");
+    WriteFile(dir / "l.zip", BuildZip({Named("d/f.txt", "data"), Link("l", "d/f.txt"), Link("d/up", "../d/./f.txt"),
+                                       Link("d/self", ".")}));
     ZipArchive::ExtractZipFile(dir / "l.zip", dir / "out", {});
-    struct stat st{};
-    ASSERT_EQ(lstat((dir / "out/link").c_str(), &st), 0);
-    EXPECT_TRUE(S_ISREG(st.st_mode));
-    EXPECT_EQ(ReadFile(dir / "out/link"), outside.Path());
+    for (const auto& [name, target] : std::map<std::string, std::string>{
+             {"l", "d/f.txt"}, {"d/up", "../d/./f.txt"}, {"d/self", "."}}) {
+        ASSERT_TRUE(std::filesystem::is_symlink(dir / ("out/" + name))) << name;
+        EXPECT_EQ(std::filesystem::read_symlink(dir / ("out/" + name)).string(), target);
+    }
+    EXPECT_EQ(ReadFile(dir / "out/l"), "data");
 }
 
 TEST(ZipHostileLinks, LinksAlreadyInTheTargetAreNotWrittenThrough)
@@ -192,7 +210,7 @@ TEST(ZipHostileStructure, OverlappingMembersAreRefused)
     const std::size_t end = bytes.size() - 22;
     bytes[end + 8] = bytes[end + 10] = 2;        // two entries
     bytes[end + 12] = static_cast<char>(2 * 51);  // central directory size
-    ExpectRefused(bytes, "相互重叠");
+    ExpectRefused(bytes, "成员a.txt与成员a.txt相互重叠");
 }
 
 TEST(ZipHostileStructure, BadExtraFieldsAreRefused)

@@ -2,6 +2,8 @@
 // extracts them; damaged ones and ones asking for too much memory are refused
 // with a message naming the member, and nothing of them is left behind.
 
+#include <sys/stat.h>
+
 #include <bzlib.h>
 #include <lzma.h>
 #include <zstd.h>
@@ -73,7 +75,7 @@ void ExpectSameAs7z(const std::string& archive, const TempDir& dir)
     std::filesystem::remove_all(dir / "theirs");
     ZipArchive::ExtractZipFile(archive, dir / "ours", {});
     std::string out;
-    ASSERT_EQ(Shell("7z x -y -bd -o" + Quote(dir / "theirs") + " " + Quote(archive), &out), 0) << out;
+    ASSERT_EQ(Shell("7z x -tzip -y -bd -o" + Quote(dir / "theirs") + " " + Quote(archive), &out), 0) << out;
     const std::vector<std::string> tree = Tree(dir / "theirs");
     EXPECT_EQ(Tree(dir / "ours"), tree);
     for (const std::string& rel : tree)
@@ -176,4 +178,99 @@ TEST(ZipMethods, DamagedOrGreedyMembersAreRefusedAndLeaveNothing)
         EXPECT_NE(message.find(c.message), std::string::npos) << message;
         EXPECT_FALSE(std::filesystem::exists(dir / "out/m"));
     }
+}
+
+// Archives in the shapes other writers leave: data in front of the archive,
+// a member count that wrapped, folders marked only by their DOS attribute,
+// names carried in a Unicode Path field, disk numbers of 0xFFFF.
+TEST(ZipShapes, PeerArchivesOfEveryShapeExtractAs7zDoes)
+{
+    if (!HaveTool("7z") || !HaveTool("zip"))
+        GTEST_SKIP() << "7z or zip is not installed";
+    TempDir dir;
+    MakeMethodTree(dir / "src");
+    std::string out;
+    ASSERT_EQ(Shell("cd " + Quote(dir / "src") + " && zip -q -r ../plain.zip . && zip -q -fz -r ../z64.zip .", &out), 0)
+        << out;
+    const std::string stub = "#!/bin/sh\necho a self-extracting stub\nexit 0\n" + Pseudorandom(5000, 2);
+
+    std::vector<Raw> many;
+    for (int i = 0; i < 70000; ++i)
+        many.push_back(M("m/" + std::to_string(i), std::to_string(i)));
+    Raw dosFolder = M("dosfolder", "");
+    dosFolder.madeBy = 0x0014;
+    dosFolder.external = 0x10;
+    Raw inDosFolder = M("dosfolder/f.txt", "in a folder marked by its attribute");
+    inDosFolder.madeBy = 0x0014;
+    // A legacy name whose local header holds other bytes; both headers carry
+    // the Unicode Path field that names it.
+    const std::string unicodeName = "名字.txt";
+    std::string unicodePath = "\x75\x70";
+    P16(unicodePath, 5 + static_cast<std::uint32_t>(unicodeName.size()));
+    unicodePath += '\x01';
+    P32(unicodePath, Crc("legacy.txt"));
+    unicodePath += unicodeName;
+    Raw unicode = M("legacy.txt", "named by its Unicode Path field");
+    unicode.flags = 0;
+    unicode.madeBy = 0x0014;
+    unicode.centralExtra = unicodePath;
+    unicode.localName = "legacy.txt";
+    unicode.localExtra = unicodePath;
+    const std::string structure = BuildZip({M("a.txt", "disk numbers of 0xFFFF"), dosFolder, inDosFolder, unicode});
+
+    const std::vector<std::pair<std::string, std::string>> archives = {
+        {"stub in front", stub + ReadFile(dir / "plain.zip")},
+        {"stub in front of Zip64", stub + ReadFile(dir / "z64.zip")},
+        {"70,000 members, count wrapped", BuildZip(many)},
+        {"DOS folder, Unicode Path", structure},
+    };
+    for (const auto& [label, bytes] : archives) {
+        SCOPED_TRACE(label);
+        WriteFile(dir / "a.zip", bytes);
+        ExpectSameAs7z(dir / "a.zip", dir);
+    }
+    EXPECT_EQ(ReadFile(dir / "ours/名字.txt"), "named by its Unicode Path field");
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "ours/dosfolder"));
+
+    // 7-Zip takes disk numbers of 0xFFFF for a missing volume; unzip and
+    // Python read them as 0, and so do we.
+    std::string diskFields = structure;
+    for (const std::size_t at : {diskFields.size() - 18, diskFields.size() - 16})
+        diskFields[at] = diskFields[at + 1] = '\xff';
+    WriteFile(dir / "d.zip", diskFields);
+    ZipArchive::ExtractZipFile(dir / "d.zip", dir / "disk", {});
+    EXPECT_EQ(Tree(dir / "disk"), Tree(dir / "ours"));
+    EXPECT_EQ(ReadFile(dir / "disk/名字.txt"), "named by its Unicode Path field");
+}
+
+// Empty folders survive our archive, and unzip and 7z make them too; a tree
+// without one gets no folder entries at all.
+TEST(ZipShapes, EmptyFoldersRoundTripThroughUsUnzipAnd7z)
+{
+    if (!HaveTool("7z") || !HaveTool("unzip"))
+        GTEST_SKIP() << "7z or unzip is not installed";
+    TempDir dir;
+    WriteFile(dir / "src/a/file.txt", "a");
+    std::filesystem::create_directories(dir / "src/a/empty");
+    std::filesystem::create_directories(dir / "src/b/c/d");
+    std::filesystem::create_directories(dir / "src/fifo only");
+    ASSERT_EQ(mkfifo((dir / "src/fifo only/pipe").c_str(), 0600), 0);
+    ZipArchive::ZipDirectoryContents(dir / "e.zip", dir / "src", ZipMethod::Deflate, {});
+    const std::vector<std::string> expected = {"a/", "a/empty/", "a/file.txt", "b/", "b/c/", "b/c/d/", "fifo only/"};
+    ZipArchive::ExtractZipFile(dir / "e.zip", dir / "ours", {});
+    EXPECT_EQ(Tree(dir / "ours"), expected);
+    std::string out;
+    ASSERT_EQ(Shell("unzip -q " + Quote(dir / "e.zip") + " -d " + Quote(dir / "unzip"), &out), 0) << out;
+    EXPECT_EQ(Tree(dir / "unzip"), expected);
+    ASSERT_EQ(Shell("7z x -bd -o" + Quote(dir / "7z") + " " + Quote(dir / "e.zip"), &out), 0) << out;
+    EXPECT_EQ(Tree(dir / "7z"), expected);
+
+    std::filesystem::remove_all(dir / "src/a/empty");
+    std::filesystem::remove_all(dir / "src/b");
+    std::filesystem::remove_all(dir / "src/fifo only");
+    ZipArchive::ZipDirectoryContents(dir / "f.zip", dir / "src", ZipMethod::Deflate, {});
+    ZipArchive a;
+    a.Open(dir / "f.zip", ZipMode::Read);
+    ASSERT_EQ(a.Headers().size(), 1u);
+    EXPECT_EQ(a.Headers()[0].Name, "a/file.txt");
 }

@@ -47,13 +47,14 @@ TEST(ZipRoundTrip, FolderContentsKeepNamesContentsAndTimes)
 
     const std::string zip = out / "a.zip";
     ZipArchive::ZipDirectoryContents(zip, src.Path(), ZipMethod::Deflate, {});
-    // Files of the top folder first, then each subfolder's, as the folder walk lists them.
+    // Files of the top folder first, then each subfolder's, as the folder walk
+    // lists them; then an entry for the folder that holds nothing.
     EXPECT_EQ(Names(zip), (std::vector<std::string>{".hidden", "empty.txt", "x.txt", "s/y.txt", "s/deeper/bin.dat",
-                                                    "中文目录/文件名.txt"}));
+                                                    "中文目录/文件名.txt", "emptyfolder/"}));
 
     TempDir target;
     ZipArchive::ExtractZipFile(zip, target.Path(), {});
-    EXPECT_EQ(Tree(target.Path()), (std::vector<std::string>{".hidden", "empty.txt", "s/", "s/deeper/",
+    EXPECT_EQ(Tree(target.Path()), (std::vector<std::string>{".hidden", "empty.txt", "emptyfolder/", "s/", "s/deeper/",
                                                              "s/deeper/bin.dat", "s/y.txt", "x.txt", "中文目录/",
                                                              "中文目录/文件名.txt"}));
     EXPECT_EQ(ReadFile(target / "s/deeper/bin.dat"), binary);
