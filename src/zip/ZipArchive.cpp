@@ -29,7 +29,7 @@ struct ZipArchive::Impl {
             return {};
         if (password.empty())
             throw zipdecrypt::WrongPassword("成员" + encrypted->header.Name + "已加密，需要密码");
-        return zipdecrypt::Filters(password);
+        return zipdecrypt::Filters(password, &reader);
     }
 
     zipwrite::Progress Report(ZipArchive* self) const

@@ -24,7 +24,10 @@ public:
 // keys are made from its UTF-8 bytes, as every AES writer does; the PKWARE
 // cipher takes it in the legacy code page first (as the Windows tools of
 // that language wrote it), and its UTF-8 bytes when the check byte refuses that.
-zipfilter::Factory Filters(const std::string& password);
+// Given the reader, the AES keys of the next few members, in directory order,
+// are derived ahead on the worker threads (their stretching is most of the
+// work of a small member); the reader must outlive the factory.
+zipfilter::Factory Filters(const std::string& password, const zipread::Reader* reader = nullptr);
 
 // The first encrypted file member, or nullptr when there is none.
 const zipread::Entry* FirstEncrypted(const zipread::Reader& reader);
