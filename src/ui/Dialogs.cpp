@@ -138,6 +138,24 @@ std::optional<QString> QtDialogs::SaveFileName(QWidget* parent, const QString& t
     return dialog.selectedFiles().first();
 }
 
+namespace {
+
+// The next answer of a queue, or fallback when the script has run out.
+template <typename T>
+T TakeAnswer(std::deque<T>& answers, T fallback)
+{
+    if (answers.empty())
+        return fallback;
+    // The front is copied into the result before the guard drops it.
+    struct PopFront {
+        std::deque<T>& q;
+        ~PopFront() { q.pop_front(); }
+    } pop{answers};
+    return answers.front();
+}
+
+}  // namespace
+
 void ScriptedDialogs::Record(ShownBox box)
 {
     shown.push_back(box);
@@ -152,12 +170,8 @@ void ScriptedDialogs::ShowMessage(QWidget*, const QString& caption, const QStrin
 
 bool ScriptedDialogs::AskYesNo(QWidget*, const QString& caption, const QString& text)
 {
-    Record({ShownBox::YesNo, caption, text, false});
-    if (yesNoAnswers.empty())
-        return true;
-    const bool answer = yesNoAnswers.front();
-    yesNoAnswers.pop_front();
-    return answer;
+    Record({ShownBox::YesNo, caption, text, false, {}});
+    return TakeAnswer(yesNoAnswers, true);
 }
 
 void ScriptedDialogs::ShowError(QWidget*, const QString& caption, const QString& text, const QString& details)
@@ -167,32 +181,20 @@ void ScriptedDialogs::ShowError(QWidget*, const QString& caption, const QString&
 
 std::optional<QString> ScriptedDialogs::PickFolder(QWidget*, const QString& caption, bool offerNewFolder)
 {
-    Record({ShownBox::PickFolder, caption, QString(), offerNewFolder});
-    if (folderAnswers.empty())
-        return std::nullopt;
-    auto answer = folderAnswers.front();
-    folderAnswers.pop_front();
-    return answer;
+    Record({ShownBox::PickFolder, caption, QString(), offerNewFolder, {}});
+    return TakeAnswer<std::optional<QString>>(folderAnswers, std::nullopt);
 }
 
 std::optional<QString> ScriptedDialogs::SaveFileName(QWidget*, const QString& title, const QString& filter)
 {
-    Record({ShownBox::SaveFile, title, filter, false});
-    if (saveAnswers.empty())
-        return std::nullopt;
-    auto answer = saveAnswers.front();
-    saveAnswers.pop_front();
-    return answer;
+    Record({ShownBox::SaveFile, title, filter, false, {}});
+    return TakeAnswer<std::optional<QString>>(saveAnswers, std::nullopt);
 }
 
 std::optional<QString> ScriptedDialogs::AskPassword(QWidget*, const QString& caption, const QString& text)
 {
-    Record({ShownBox::Password, caption, text, false});
-    if (passwordAnswers.empty())
-        return std::nullopt;
-    auto answer = passwordAnswers.front();
-    passwordAnswers.pop_front();
-    return answer;
+    Record({ShownBox::Password, caption, text, false, {}});
+    return TakeAnswer<std::optional<QString>>(passwordAnswers, std::nullopt);
 }
 
 QStringList ScriptedDialogs::Texts(ShownBox::Kind kind) const
