@@ -7,6 +7,7 @@
 #include "RenameJournal.h"
 #include "Pump.h"
 #include "RuleLanguage.h"
+#include "ShownProgress.h"
 #include "folder_services.h"
 #include "un_Rule.h"
 
@@ -87,16 +88,18 @@ void Tfrm_main::btn_ChangeAllFileNameClick()
         const QStringList files = GetAllFiles(edt_Folder->text());
         ProgressBar->SetMax(files.size());
         const bool replacing = dlg->ChangeType == 2;
+        ShownProgress shown(StaticText1, ProgressBar);
         RunRenamePlan(PlanRenames(files, RuleOf(*dlg)), edt_Folder->text(), [&](int i) {
             const QString& path = files[i];
             if (replacing) {
-                ProgressBar->SetPosition(i + 1);
-                StaticText1->setText(kChanging + BareFileName(path));
+                shown.SetPosition(i + 1);
+                shown.SetText(kChanging, BareFileName(path));
             } else if (path != CurrentFile) {
-                StaticText1->setText(kChanging + BareFileName(path));
+                shown.SetText(kChanging, BareFileName(path));
                 CurrentFile = path;
-                ProgressBar->SetPosition(i + 1);
+                shown.SetPosition(i + 1);
             }
+            shown.BeforePump();
             PumpMessages();
             return StopFlag == 0;
         });
@@ -119,9 +122,11 @@ void Tfrm_main::btn_ChangeSelectedNameClick()
         ProgressBar->SetPosition(0);
         ProgressBar->SetMax(checked.size());
         ReloadingOnFailure(*this, dlg, [&] {
+            ShownProgress shown(StaticText1, ProgressBar);
             RunRenamePlan(PlanRenames(checked, RuleOf(*dlg)), edt_Folder->text(), [&](int i) {
-                ProgressBar->SetPosition(i + 1);
-                StaticText1->setText(kChanging + BareFileName(checked[i]));
+                shown.SetPosition(i + 1);
+                shown.SetText(kChanging, BareFileName(checked[i]));
+                shown.BeforePump();
                 PumpMessages();
                 return StopFlag == 0;
             });

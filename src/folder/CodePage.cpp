@@ -248,9 +248,15 @@ std::u16string EscapedUtf16(std::string_view bytes)
 
 bool UnescapedBytes(std::u16string_view text, std::string& bytes)
 {
-    bytes.clear();
-    bytes.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    // Most paths are ASCII for a long stretch: copy that stretch as it is.
+    std::size_t ascii = 0;
+    while (ascii < text.size() && text[ascii] < 0x80)
+        ++ascii;
+    bytes.assign(ascii, '\0');
+    for (std::size_t i = 0; i < ascii; ++i)
+        bytes[i] = static_cast<char>(text[i]);
+    bytes.reserve(text.size() + (text.size() - ascii) * 2);
+    for (std::size_t i = ascii; i < text.size(); ++i) {
         const char16_t u = text[i];
         if (u >= 0xD800 && u <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
             AppendUtf8(bytes, 0x10000 + ((char32_t{u} - 0xD800) << 10) + (char32_t{text[i + 1]} - 0xDC00));

@@ -168,7 +168,8 @@ RenameJournalContents ParseJournal(const QByteArray& bytes, const QString& path)
     return contents;
 }
 
-RenameJournalContents JournalOfPlan(const RenamePlan& plan, const QString& folder)
+RenameJournalContents JournalOfPlan(const RenamePlan& plan, const QString& folder,
+                                    const std::vector<RenameIdentity>* ids)
 {
     RenameJournalContents journal{Trimmed(Absolute(folder)), {}};
     for (const RenameStep& step : plan) {
@@ -180,6 +181,10 @@ RenameJournalContents JournalOfPlan(const RenamePlan& plan, const QString& folde
             throw std::runtime_error(RenameFailureMessage(step.oldPath, QStringLiteral("新名称不能含有“/”")).toStdString());
         while (!Below(dir, journal.folder))
             journal.folder = Trimmed(FolderPart(journal.folder));
+        if (ids) {
+            journal.renames.push_back({full, ids->at(journal.renames.size())});
+            continue;
+        }
         std::optional<safefile::FileId> id;
         try {
             id = safefile::IdAt(EncodePath(full.oldPath));

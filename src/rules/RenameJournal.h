@@ -33,12 +33,6 @@ namespace safefile {
 class FileLock;
 }
 
-// Which file a rename moved: the device and inode of the name it had.
-struct RenameIdentity {
-    std::uint64_t dev = 0;
-    std::uint64_t ino = 0;
-    bool operator==(const RenameIdentity&) const = default;
-};
 
 struct JournalEntry {
     RenameStep step;  // full paths; both in the same folder, inside the batch's folder
@@ -76,7 +70,9 @@ RenameJournalContents ParseJournal(const QByteArray& bytes, const QString& path)
 // The plan of a batch as its journal: every step that changes a name, with
 // the identity of the file at its old name now. A folder that doesn't hold
 // every file is widened to the nearest one that does.
-RenameJournalContents JournalOfPlan(const RenamePlan& plan, const QString& folder);
+// Given ids (from CheckRenamePlan), they are the identities, not the disk.
+RenameJournalContents JournalOfPlan(const RenamePlan& plan, const QString& folder,
+                                    const std::vector<RenameIdentity>* ids = nullptr);
 
 // The lock of the journal at path, held while the object lives: one batch or
 // undo at a time. Throws std::runtime_error with "另一个批量改名或撤销正在进行"

@@ -1,6 +1,7 @@
 #include "RenamePlan.h"
 
 #include "ErrnoText.h"
+#include "StateFiles.h"
 #include "folder_services.h"
 
 #include <cerrno>
@@ -29,6 +30,20 @@ public:
             return false;
         struct stat st;
         return ::lstat(path.c_str(), &st) == 0;
+    }
+    // The file on disk at a name the replay hasn't freed: the one a rename
+    // from that name will move.
+    std::optional<RenameIdentity> IdentityOf(const std::string& path) const
+    {
+        if (freed_.count(path))
+            return std::nullopt;
+        try {
+            if (const auto id = safefile::IdAt(path))
+                return RenameIdentity{std::uint64_t(id->dev), std::uint64_t(id->ino)};
+        } catch (const safefile::Error&) {
+            // Unreachable is as good as gone, as for any other name.
+        }
+        return std::nullopt;
     }
     void Move(const std::string& from, const std::string& to)
     {
@@ -65,8 +80,10 @@ QString RenameFailureMessage(const QString& oldPath, const QString& reason)
     return QStringLiteral("更改文件：") + oldPath + QStringLiteral("的名称发生错误，错误原因:") + reason;
 }
 
-std::optional<PlanFault> CheckRenamePlan(const RenamePlan& plan)
+std::optional<PlanFault> CheckRenamePlan(const RenamePlan& plan, std::vector<RenameIdentity>* ids)
 {
+    if (ids)
+        ids->clear();
     NameReplay names;
     for (std::size_t i = 0; i < plan.size(); ++i) {
         const RenameStep& step = plan[i];
@@ -79,8 +96,14 @@ std::optional<PlanFault> CheckRenamePlan(const RenamePlan& plan)
         } catch (const std::exception& e) {
             return PlanFault{i, QString::fromUtf8(e.what())};
         }
-        if (!names.Exists(from))
+        if (ids) {
+            const auto id = names.IdentityOf(from);
+            if (!id)
+                return PlanFault{i, ErrorText(ENOENT)};
+            ids->push_back(*id);
+        } else if (!names.Exists(from)) {
             return PlanFault{i, ErrorText(ENOENT)};
+        }
         if (names.Exists(to))
             return PlanFault{i, ErrorText(EEXIST)};
         if (to.size() - to.rfind('/') - 1 > NAME_MAX)  // a long prefix times a long name
@@ -90,9 +113,9 @@ std::optional<PlanFault> CheckRenamePlan(const RenamePlan& plan)
     return std::nullopt;
 }
 
-std::optional<QString> PlanFailure(const RenamePlan& plan)
+std::optional<QString> PlanFailure(const RenamePlan& plan, std::vector<RenameIdentity>* ids)
 {
-    if (const auto fault = CheckRenamePlan(plan))
+    if (const auto fault = CheckRenamePlan(plan, ids))
         return RenameFailureMessage(plan[fault->index].oldPath, fault->reason);
     return std::nullopt;
 }

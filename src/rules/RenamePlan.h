@@ -19,6 +19,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -28,6 +29,13 @@ struct RenameStep {
     bool operator==(const RenameStep&) const = default;
 };
 using RenamePlan = std::vector<RenameStep>;
+
+// Which file a rename moved: the device and inode of the name it had.
+struct RenameIdentity {
+    std::uint64_t dev = 0;
+    std::uint64_t ino = 0;
+    bool operator==(const RenameIdentity&) const = default;
+};
 
 // What the rule dialog (or the command line) hands over.
 struct RenameRule {
@@ -53,8 +61,10 @@ struct PlanFault {
 
 // Nothing when every step would succeed in order. Names outside the batch are
 // looked up on disk (without following links); names the batch itself frees or
-// takes are tracked as the replay goes.
-std::optional<PlanFault> CheckRenamePlan(const RenamePlan& plan);
+// takes are tracked as the replay goes. Given ids, it gets the identity of the
+// file at the old name of each step that changes a name, in order, from the
+// same look at the disk; a step whose file isn't there on disk is then a fault.
+std::optional<PlanFault> CheckRenamePlan(const RenamePlan& plan, std::vector<RenameIdentity>* ids = nullptr);
 
 // The batch's failure message for a fault of plan, or nothing when the plan is sound.
-std::optional<QString> PlanFailure(const RenamePlan& plan);
+std::optional<QString> PlanFailure(const RenamePlan& plan, std::vector<RenameIdentity>* ids = nullptr);

@@ -150,9 +150,10 @@ void RunRenamePlan(const RenamePlan& plan, const QString& folder, const std::fun
     }
     std::optional<RenameJournalLock> lock;
     const QString path = LockJournal(journalPath, lock);
-    if (const auto failure = PlanFailure(plan))
+    std::vector<RenameIdentity> ids;
+    if (const auto failure = PlanFailure(plan, &ids))
         throw Failure(*failure);
-    const RenameJournalContents journal = JournalOfPlan(plan, folder);
+    const RenameJournalContents journal = JournalOfPlan(plan, folder, &ids);
     const std::string file = EncodePath(path);
     const PreviousJournal previous(file);
     try {

@@ -32,9 +32,14 @@ void PumpMessagesNow()
     LastPump().start();
 }
 
+bool PumpDue()
+{
+    return !LastPump().isValid() || LastPump().elapsed() >= kFrameMs;
+}
+
 void PumpMessages()
 {
-    if (!LastPump().isValid() || LastPump().elapsed() >= kFrameMs) {
+    if (PumpDue()) {
         PumpMessagesNow();
         return;
     }

@@ -7,6 +7,9 @@
 #include <functional>
 
 void PumpMessages();
+// Whether the next PumpMessages will run the event loop, so the window gets
+// to paint: what a batch shows need only be put on its widgets then.
+bool PumpDue();
 // Runs the event loop now, whatever the time since the last run.
 void PumpMessagesNow();
 // Tests hook in here to act at a pump point (for example press stop after

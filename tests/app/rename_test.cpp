@@ -185,21 +185,36 @@ TEST_F(RenameBatch, CheckedFilesReloadTheTopFolderAfterASubfolderWasShown)
 
 // With no folder typed the reload lists nothing, so the completion text and
 // the progress figures of the batch itself stay visible.
+// The bar ends where the last file put it, however seldom the window painted
+// on the way.
 TEST_F(RenameBatch, CheckedFilesWriteTheirCompletionTextAndProgress)
 {
-    Files({"x.txt", "y.txt"});
-    for (const char* name : {"x.txt", "y.txt"}) {
-        auto* item = new QListWidgetItem(P(name), w.Lst_FIles_1);
-        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-        item->setCheckState(Qt::Unchecked);
+    const struct {
+        Qt::CheckState state;
+        int progress;
+        QStringList after;
+    } cases[] = {
+        {Qt::Unchecked, 0, {"x.txt", "y.txt"}},
+        {Qt::Checked, 2, {"n1.txt", "n2.txt"}},
+    };
+    for (const auto& c : cases) {
+        QTemporaryDir here;
+        for (const char* name : {"x.txt", "y.txt"}) {
+            WriteFile(here.filePath(name), name);
+            auto* item = new QListWidgetItem(here.filePath(name), w.Lst_FIles_1);
+            item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+            item->setCheckState(c.state);
+        }
+        Numbered("n[1][1]");
+        w.btn_ChangeSelectedName->click();
+        EXPECT_EQ(w.StaticText1->text(), U("选中文件名修改完成！"));
+        EXPECT_EQ(w.ProgressBar->Max(), c.progress);
+        EXPECT_EQ(w.ProgressBar->Position(), c.progress);
+        EXPECT_EQ(w.ProgressBar->value(), w.ProgressBar->maximum() * (c.progress > 0));
+        EXPECT_EQ(RelativeFiles(here.path()), c.after);
+        EXPECT_EQ(w.Lst_FIles_1->count(), 0);
+        ExpectBatchEnded();
     }
-    Numbered("n[1][1]");
-    w.btn_ChangeSelectedName->click();
-    EXPECT_EQ(w.StaticText1->text(), U("选中文件名修改完成！"));
-    EXPECT_EQ(w.ProgressBar->Max(), 0);
-    EXPECT_EQ(RelativeFiles(dir.path()), (QStringList{"x.txt", "y.txt"}));
-    EXPECT_EQ(w.Lst_FIles_1->count(), 0);
-    ExpectBatchEnded();
 }
 
 TEST_F(RenameBatch, ACollisionFoundBeforeTheFirstRenameRenamesNothing)
