@@ -134,14 +134,24 @@ bool HasRenameJournal()
 QByteArray SerialiseJournal(const RenameJournalContents& contents)
 {
     QByteArray text = kHeader + '\n' + kFolderTag + Field(Bytes(contents.folder)) + '\n';
+    text.reserve(text.size() + qsizetype(contents.renames.size()) * 64);
+    // A batch's files come folder by folder: the folder's field is worked out once per run of them.
+    QString lastDir;
+    QByteArray relField;
     for (const JournalEntry& e : contents.renames) {
-        const auto rel = Below(Trimmed(FolderPart(e.step.oldPath)), contents.folder);
-        if (!rel)
-            throw std::logic_error("a journalled file outside the batch's folder");
-        text += Field(*rel == QLatin1String(kTop) ? kTop : Bytes(*rel)) + ' ' +
-                Field(Bytes(BareFileName(e.step.oldPath))) + ' ' + Field(Bytes(BareFileName(e.step.newPath))) +
-                ' ' + QByteArray::number(qulonglong(e.id.dev)) + ' ' + QByteArray::number(qulonglong(e.id.ino)) +
-                '\n';
+        const QString dir = Trimmed(FolderPart(e.step.oldPath));
+        if (relField.isEmpty() || dir != lastDir) {
+            const auto rel = Below(dir, contents.folder);
+            if (!rel)
+                throw std::logic_error("a journalled file outside the batch's folder");
+            relField = Field(*rel == QLatin1String(kTop) ? kTop : Bytes(*rel));
+            lastDir = dir;
+        }
+        text.append(relField).append(' ');
+        text.append(Field(Bytes(BareFileName(e.step.oldPath)))).append(' ');
+        text.append(Field(Bytes(BareFileName(e.step.newPath)))).append(' ');
+        text.append(QByteArray::number(qulonglong(e.id.dev))).append(' ');
+        text.append(QByteArray::number(qulonglong(e.id.ino))).append('\n');
     }
     return text;
 }
