@@ -40,7 +40,8 @@ def zstd_archive(source, archive):
                 data = open(path, "rb").read()
                 bound = lib.ZSTD_compressBound(len(data))
                 buf = ctypes.create_string_buffer(bound)
-                packed = buf.raw[: lib.ZSTD_compress(buf, bound, data, len(data), 3)]
+                size = lib.ZSTD_compress(buf, bound, data, len(data), 3)
+                packed = buf.raw[:size]
                 member = os.path.relpath(path, source).encode()
                 crc = zlib.crc32(data)
                 offset = out.tell()
