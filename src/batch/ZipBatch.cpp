@@ -20,18 +20,18 @@ void CloseQuietly(ZipArchive& zip)
 
 // The password for the archive open in zip: the batch's last right one when
 // it opens this archive too, else what ask gives until one opens it. Nothing
-// when none does; *tried tells whether any was given.
+// when none does; *lastTried receives the last one given, if any.
 std::optional<QString> PasswordFor(const ZipArchive& zip, const QString& path, const AskPassword& ask,
-                                   const QString& lastRight, bool* tried)
+                                   const QString& lastRight, std::optional<QString>* lastTried)
 {
-    *tried = false;
+    lastTried->reset();
     if (!lastRight.isEmpty() && zip.PasswordOpens(lastRight.toStdString()))
         return lastRight;
     for (bool again = false; ask; again = true) {
         const std::optional<QString> password = ask(path, again);
         if (!password)
             return std::nullopt;
-        *tried = true;
+        *lastTried = password;
         if (zip.PasswordOpens(password->toStdString()))
             return password;
     }
@@ -115,7 +115,7 @@ QString OpenFailureText(const QString& path, const safefile::Error& e)
 
 bool ExtractEntries(ZipArchive& zip, const batch::Entries& entries, const std::optional<QString>& target,
                     const ZipProgress& progress, const batch::Hooks& hooks, const batch::Sources& sources,
-                    const AskPassword& ask)
+                    const AskPassword& ask, WrongPassword wrong)
 {
     QString lastRight;
     return batch::Walk(entries, hooks, [&](const QString& path, qsizetype index) {
@@ -131,9 +131,15 @@ bool ExtractEntries(ZipArchive& zip, const batch::Entries& entries, const std::o
                 return true;
             zip.SetPassword({});
             if (zip.NeedsPassword()) {
-                bool tried = false;
+                std::optional<QString> tried;
                 const std::optional<QString> password = PasswordFor(zip, path, ask, lastRight, &tried);
-                if (!password) {
+                if (password) {
+                    lastRight = *password;
+                    zip.SetPassword(password->toStdString());
+                } else if (tried && wrong == WrongPassword::ExtractOthers) {
+                    // Each member it doesn't open fails on its own and is named.
+                    zip.SetPassword(tried->toStdString());
+                } else {
                     zip.Close();
                     const QString why = tried ? QStringLiteral("密码不正确") : QStringLiteral("没有输入密码");
                     if (!hooks.GoOnAfter({path, QStringLiteral("压缩文件") + path + QStringLiteral("已加密，") + why +
@@ -142,8 +148,6 @@ bool ExtractEntries(ZipArchive& zip, const batch::Entries& entries, const std::o
                     hooks.Done(path, index);
                     return true;
                 }
-                lastRight = *password;
-                zip.SetPassword(password->toStdString());
             }
             stage = ExtractFailed;
             zip.SetOnProgress(progress);

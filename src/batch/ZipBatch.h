@@ -35,6 +35,12 @@ enum FailureKind {
 // after a wrong one. Nothing: none is given, and the archive is skipped.
 using AskPassword = std::function<std::optional<QString>(const QString& archive, bool again)>;
 
+// An archive that no password given opens: skipped whole and named (the
+// window, whose user declined to try again), or extracted with the last
+// password given, its members that it doesn't open failing one by one while
+// the others extract (the command line, which is given one password).
+enum class WrongPassword { SkipArchive, ExtractOthers };
+
 // The entries into one archive under their bare names, in order. The archive
 // exists (empty) once opened, and is finished with the members added so far
 // also when hooks.failed ends the batch. False then. Throws when the archive
@@ -47,9 +53,11 @@ bool ZipEntries(ZipArchive& zip, const QString& archive, const batch::Entries& e
 // sources' folder, and the archive inside it. Later archives replace earlier
 // ones' files of the same name. An encrypted archive is tried first with the
 // last password that opened one in this batch, then with what ask gives.
-// False when hooks.failed ended the batch.
+// A member whose data fails (wrong password, failed authentication, bad CRC)
+// is not written, the archive's other members are, and the archive then
+// fails as ExtractFailed naming such members. False when hooks.failed ended the batch.
 bool ExtractEntries(ZipArchive& zip, const batch::Entries& entries, const std::optional<QString>& target,
                     const ZipProgress& progress, const batch::Hooks& hooks, const batch::Sources& sources = {},
-                    const AskPassword& ask = {});
+                    const AskPassword& ask = {}, WrongPassword wrong = WrongPassword::SkipArchive);
 
 }  // namespace zipbatch

@@ -153,7 +153,8 @@ int Unzip(const Options& o)
     report.SetTotal(archives.size());
     ZipArchive zip;
     // The password is read when the first encrypted archive needs it, and
-    // once: a wrong one fails the archive (status 1) instead of asking again.
+    // once: instead of asking again after a wrong one, the members it doesn't
+    // open are named and not written, the others extract, and the status is 1.
     std::optional<PasswordRead> read;
     const zipbatch::AskPassword ask = [&](const QString&, bool again) -> std::optional<QString> {
         if (again)
@@ -167,7 +168,8 @@ int Unzip(const Options& o)
             return std::nullopt;
         return read->password;
     };
-    zipbatch::ExtractEntries(zip, batch::Entries::Of(archives), o.target, {}, report.Hooks(true), {}, ask);
+    zipbatch::ExtractEntries(zip, batch::Entries::Of(archives), o.target, {}, report.Hooks(true), {}, ask,
+                             zipbatch::WrongPassword::ExtractOthers);
     return Finish(report);
 }
 

@@ -97,6 +97,12 @@ private:
     std::map<std::string, Dir> open_;
 };
 
+// The data of one member failed; the other members go on.
+class MemberFault : public ZipError {
+public:
+    using ZipError::ZipError;
+};
+
 struct Planned {
     const zipread::Entry* entry;
     std::string rel;
@@ -324,11 +330,19 @@ public:
         const std::string fullPath = dirwalk::Join(target_, rel);
         if (progress_)
             progress_(fullPath, e.header, 0);
-        if (e.header.UncompressedSize <= kSmallMember)
-            Small(e, dir, name, fullPath);
-        else
-            Large(e, dir, name, fullPath);
+        try {
+            if (e.header.UncompressedSize <= kSmallMember)
+                Small(e, dir, name, fullPath);
+            else
+                Large(e, dir, name, fullPath);
+        } catch (const MemberFault& fault) {
+            faults_.push_back(fault.what());
+        }
     }
+
+    // The members whose data failed (a wrong password, a failed
+    // authentication, a bad CRC, corrupt data): none of them was written.
+    const std::vector<std::string>& Faults() const { return faults_; }
 
     // Waits for every write; the first failure is thrown.
     void Finish()
@@ -371,7 +385,13 @@ private:
     // files costs few hand-overs.
     void Small(const zipread::Entry& e, const Dir& dir, const std::string& name, const std::string& fullPath)
     {
-        SmallFile file{dir, name, fullPath, decoder_.Decode(archive_, e, Reporter(e, fullPath)), e.modified, ModeOf(e)};
+        std::string data;
+        try {
+            data = decoder_.Decode(archive_, e, Reporter(e, fullPath));
+        } catch (const ZipError& err) {
+            throw MemberFault(err.what());
+        }
+        SmallFile file{dir, name, fullPath, std::move(data), e.modified, ModeOf(e)};
         batchBytes_ += file.data.size();
         batch_.push_back(std::move(file));
         if (batch_.size() >= 32 || batchBytes_ >= kOutChunk)
@@ -417,14 +437,25 @@ private:
                 offset += piece->size();
                 piece = std::make_shared<std::string>();
             };
-            decoder_.Run(
-                archive_, e,
-                [&](const char* p, std::size_t n) {
-                    piece->append(p, n);
-                    if (piece->size() >= kOutChunk)
-                        send();
-                },
-                Reporter(e, fullPath));
+            // A failure of the writes is the disk's, not the member's data.
+            bool writeFailed = false;
+            try {
+                decoder_.Run(
+                    archive_, e,
+                    [&](const char* p, std::size_t n) {
+                        piece->append(p, n);
+                        if (piece->size() >= kOutChunk) {
+                            writeFailed = true;
+                            send();
+                            writeFailed = false;
+                        }
+                    },
+                    Reporter(e, fullPath));
+            } catch (const ZipError& err) {
+                if (writeFailed)
+                    throw;
+                throw MemberFault(err.what());
+            }
             if (!piece->empty())
                 send();
             while (!writes.empty()) {
@@ -439,7 +470,8 @@ private:
             WaitAll(writes);
             CannotWrite(fullPath, err);
         } catch (...) {
-            // No write may still use the file when it is dropped.
+            // No write may still use the file when it is dropped (a member
+            // that fails leaves no temporary file behind).
             WaitAll(writes);
             throw;
         }
@@ -474,6 +506,7 @@ private:
     std::deque<std::future<void>> pending_;
     std::vector<SmallFile> batch_;
     std::size_t batchBytes_ = 0;
+    std::vector<std::string> faults_;
 };
 
 // A member whose target is the archive being extracted would replace the
@@ -550,6 +583,12 @@ void ExtractPlanned(const zipread::Reader& reader, const std::vector<Planned>& p
     for (const Planned& item : plan)
         if (item.entry->isLink)
             writer.Link(item.rel, item.linkTarget);
+    if (!writer.Faults().empty()) {
+        std::string all;
+        for (const std::string& fault : writer.Faults())
+            all += (all.empty() ? "" : "；") + fault;
+        throw ZipError(all);
+    }
 }
 
 }  // namespace

@@ -26,7 +26,10 @@ std::string SafeRelativePath(const std::string& memberName, std::uint8_t host);
 // The whole archive is checked first (names, methods, encryption, duplicates, a file that another member needs as a folder), so
 // a refused archive writes nothing. Each file goes through a temporary file
 // that is renamed into place only once its size and CRC-32 check out, and no
-// symbolic link below the target is ever followed or created.
+// symbolic link below the target is ever followed or created. A member whose
+// data fails (wrong password, failed authentication, bad CRC, corrupt data)
+// is not written and the others still are; the ZipError thrown at the end
+// then names every such member.
 void ExtractAll(const zipread::Reader& reader, const std::string& targetFolder, const Progress& progress,
                 const zipfilter::Factory& filters = {});
 // The same into a folder already open (beside an archive, reached below the folder a batch was named on).

@@ -460,6 +460,23 @@ TEST_F(ZipBatch, SelectedExtractionEndsAtTheFirstBadArchive)
     EXPECT_TRUE(dialogs.Texts(ShownBox::Error)[1].contains(QStringLiteral("使用的压缩方法 PPMd（编号 98）不受支持")))
         << dialogs.Texts(ShownBox::Error)[1].toStdString();
     EXPECT_FALSE(Exists(At(QStringLiteral("g.txt"))));
+
+    // A member failing its CRC between two good ones: they extract, it is named and not written.
+    PythonZip(At(QStringLiteral("crc.zip")),
+              {{QStringLiteral("x.txt"), "x"}, {QStringLiteral("y.txt"), "yyyy"}, {QStringLiteral("z.txt"), "z"}},
+              QStringLiteral("ZIP_STORED"));
+    QByteArray crc = ReadFile(At(QStringLiteral("crc.zip")));
+    crc[crc.indexOf("yyyy")] = 'Y';
+    testutil::WriteFile(At(QStringLiteral("crc.zip")), crc);
+    w.Lst_FIles_2->clear();
+    Fill(w.Lst_FIles_2, {At(QStringLiteral("crc.zip")), At(QStringLiteral("good.zip"))});
+    w.btn_UnZipSelected_same->click();
+    ASSERT_EQ(dialogs.Texts(ShownBox::Error).size(), 3);
+    EXPECT_TRUE(dialogs.Texts(ShownBox::Error)[2].contains(QStringLiteral("y.txt")))
+        << dialogs.Texts(ShownBox::Error)[2].toStdString();
+    EXPECT_EQ(ReadFile(At(QStringLiteral("x.txt"))), QByteArray("x"));
+    EXPECT_EQ(ReadFile(At(QStringLiteral("z.txt"))), QByteArray("z"));
+    EXPECT_FALSE(Exists(At(QStringLiteral("y.txt"))));
 }
 
 TEST_F(ZipBatch, ClimbingMembersAreReportedAndNothingLandsOutsideTheTarget)
