@@ -196,7 +196,7 @@ std::vector<Planned> Plan(const zipread::Reader& reader, std::size_t targetLengt
         std::string clash;
         if (!names.Add(rel, e.isFolder, &clash))
             throw ZipError("压缩文件中的" + clash + "出现了两次，或既是文件又是文件夹");
-        plan.push_back({&e, rel});
+        plan.push_back({&e, rel, {}});
     }
     return plan;
 }
@@ -224,7 +224,9 @@ void CheckLinkTarget(const Planned& link, const std::unordered_set<std::string>&
         if (part.empty() || part == ".")
             continue;
         if (part != "..") {
-            at += (at.empty() ? "" : "/") + std::string(part);
+            if (!at.empty())
+                at += '/';
+            at += part;
             continue;
         }
         if (at.empty())

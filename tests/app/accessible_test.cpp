@@ -39,15 +39,17 @@ void ExpectEveryControlNamed(QWidget* root)
 {
     static const QRegularExpression chinese(QStringLiteral("[\\x{4e00}-\\x{9fff}]"));
     for (QWidget* w : root->findChildren<QWidget*>()) {
-        if (IsControl(w))
+        if (IsControl(w)) {
             EXPECT_TRUE(SpokenName(w).contains(chinese))
                 << w->metaObject()->className() << " " << w->objectName().toStdString() << " in "
                 << w->parentWidget()->objectName().toStdString() << ": \"" << SpokenName(w).toStdString() << '"';
+        }
         if (auto* tabs = qobject_cast<QTabBar*>(w)) {
             QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(tabs);
             for (int i = 0; bar && i < bar->childCount(); ++i)
-                if (bar->child(i)->role() == QAccessible::PageTab)
+                if (bar->child(i)->role() == QAccessible::PageTab) {
                     EXPECT_TRUE(bar->child(i)->text(QAccessible::Name).contains(chinese)) << "tab " << i;
+                }
         }
     }
 }

@@ -346,10 +346,12 @@ TEST_F(CliBesideWindow, UnzipPasswordsFromOptionsAndTheTerminal)
         EXPECT_EQ(status, c.status) << shown.toStdString();
         EXPECT_EQ(testutil::Exists(T + "/a.txt"), c.status == 0);
         EXPECT_EQ(ReadFile(T + "/plain.txt"), "plain");
-        if (c.status != 0 && c.typed.isEmpty())
+        if (c.status != 0 && c.typed.isEmpty()) {
             EXPECT_TRUE(result.err.contains(U("成员a.txt的密码不正确").toUtf8())) << result.err.toStdString();
-        if (c.status == 0)
+        }
+        if (c.status == 0) {
             EXPECT_EQ(ReadFile(T + "/a.txt"), ReadFile(file));
+        }
         EXPECT_FALSE(shown.contains("pa ss"));
     }
 }

@@ -32,6 +32,7 @@ TEST(WaylandWindow, MapsItsWindowAndAnswers)
     EXPECT_EQ(w.Lst_FIles_1->item(0)->checkState(), Qt::Unchecked);
     QTest::qWait(300);  // let the compositor show the last frame
     const QString shots = qEnvironmentVariable("VELMORA_SHOT_DIR");
-    if (!shots.isEmpty())
+    if (!shots.isEmpty()) {
         EXPECT_TRUE(w.grab().save(shots + "/wayland_page1.png"));
+    }
 }

@@ -167,8 +167,9 @@ TEST(ZipCrypto, ExtractsEncryptedArchivesOfEveryKind)
         const std::vector<Parsed> members = ParseZip(ReadFile(archive));
         ASSERT_EQ(members.size(), 3u);
         // The PKWARE check byte lets one wrong password in 256 pass; the CRC then refuses it.
-        if (members.back().method == 99)
+        if (members.back().method == 99) {
             EXPECT_FALSE(r.PasswordOpens("wrong"));
+        }
         r.SetPassword(kPassword);
         r.ExtractAll(dir / "out");
         EXPECT_TRUE(ReadFile(dir / "out/a.txt") == a);

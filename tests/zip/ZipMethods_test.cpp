@@ -45,7 +45,7 @@ std::string Zstd(const std::string& data)
 std::string Xz(const std::string& data)
 {
     lzma_stream strm = LZMA_STREAM_INIT;
-    lzma_easy_encoder(&strm, 1, LZMA_CHECK_CRC32);
+    EXPECT_EQ(lzma_easy_encoder(&strm, 1, LZMA_CHECK_CRC32), LZMA_OK);
     std::string out(lzma_stream_buffer_bound(data.size()), '\0');
     strm.next_in = reinterpret_cast<const uint8_t*>(data.data());
     strm.avail_in = data.size();
@@ -79,8 +79,9 @@ void ExpectSameAs7z(const std::string& archive, const TempDir& dir)
     const std::vector<std::string> tree = Tree(dir / "theirs");
     EXPECT_EQ(Tree(dir / "ours"), tree);
     for (const std::string& rel : tree)
-        if (rel.back() != '/')
+        if (rel.back() != '/') {
             EXPECT_EQ(ReadFile(dir / ("ours/" + rel)), ReadFile(dir / ("theirs/" + rel))) << rel;
+        }
 }
 
 }  // namespace
