@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <fcntl.h>
 #include <linux/openat2.h>
@@ -59,11 +60,26 @@ int Openat2(int dir, const std::string& rel, int flags)
     }
 }
 
+// Where the part below root begins in the absolute path target, or npos when
+// target does not lie inside root ("/a/bc" is not inside "/a/b").
+std::size_t BelowRealPath(const std::string& root, const std::string& target)
+{
+    if (root == "/")
+        return 1;
+    if (target.compare(0, root.size(), root) != 0)
+        return std::string::npos;
+    if (target.size() > root.size() && target[root.size()] != '/')
+        return std::string::npos;
+    return root.size();
+}
+
 // What openat2 does, done one part at a time with openat(O_NOFOLLOW), so the
 // kernel follows no link at all: a link is read here and its text walked the
 // same way, and ".." moves back along the folders already open, so nothing
-// can lead above dir. -1 with errno set on failure.
-int WalkBeneath(int dir, const std::string& rel, int flags)
+// can lead above dir. An absolute link is followed only when dir is the named
+// folder, its real path is given in rootReal and the target lies below it: the
+// rest is walked from dir again. -1 with errno set on failure.
+int WalkBeneath(int dir, const std::string& rel, int flags, const std::string* rootReal = nullptr)
 {
     std::deque<std::string> todo = PartsOf(rel);
     std::vector<safefile::Fd> open;  // the folders below dir walked into
@@ -115,11 +131,21 @@ int WalkBeneath(int dir, const std::string& rel, int flags)
             errno = ELOOP;
             return -1;
         }
-        if (n == 0 || target[0] == '/') {
-            errno = n == 0 ? ENOENT : EXDEV;
+        if (n == 0) {
+            errno = ENOENT;
             return -1;
         }
-        std::deque<std::string> spliced = PartsOf(std::string(target, static_cast<std::size_t>(n)));
+        std::string text(target, static_cast<std::size_t>(n));
+        if (text[0] == '/') {
+            const std::size_t below = rootReal ? BelowRealPath(*rootReal, text) : std::string::npos;
+            if (below == std::string::npos) {
+                errno = EXDEV;
+                return -1;
+            }
+            open.clear();  // back to the named folder itself
+            text.erase(0, below);
+        }
+        std::deque<std::string> spliced = PartsOf(text);
         todo.insert(todo.begin(), spliced.begin(), spliced.end());
     }
     // Nothing named below dir (an empty path, or one that came back to it).
@@ -177,6 +203,43 @@ int RenameNoReplace(int dir, const std::string& oldName, const std::string& newN
 
 Root::Root(const std::string& folder) : folder_(safefile::Folder::Open(folder)) {}
 
+std::string Root::RealPath() const
+{
+    char proc[48];
+    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", folder_.Get());
+    char real[PATH_MAX];
+    const ssize_t n = ::readlink(proc, real, sizeof real);
+    if (n > 0 && static_cast<std::size_t>(n) < sizeof real && real[0] == '/')
+        return std::string(real, static_cast<std::size_t>(n));
+    // No /proc: the named path with its links resolved now.
+    char* resolved = ::realpath(folder_.Path().c_str(), nullptr);
+    if (!resolved)
+        return std::string();
+    std::string path(resolved);
+    std::free(resolved);
+    return path;
+}
+
+safefile::Fd Root::Open(const std::string& rel, int flags) const
+{
+    try {
+        return OpenBeneath(folder_.Get(), rel, flags);
+    } catch (const safefile::Error& e) {
+        if (e.Code() != EXDEV)
+            throw;
+    }
+    // openat2 refuses every absolute link, even one that points back inside;
+    // walked part by part, such a link leads back to the folder's descriptor
+    // and the rest stays below it, whatever is swapped in meanwhile.
+    const std::string real = RealPath();
+    if (real.empty())
+        throw safefile::Error(EXDEV);
+    const int fd = WalkBeneath(folder_.Get(), rel, flags, &real);
+    if (fd < 0)
+        throw safefile::Error(errno);
+    return safefile::Fd(fd);
+}
+
 std::string Root::Below(const std::string& path) const
 {
     const std::string& top = folder_.Path();
@@ -204,7 +267,7 @@ safefile::Fd Root::OpenFile(const std::string& path, struct stat* st) const
             where = safefile::Fd(fd);
         } else {
             rel = Below(path);
-            where = OpenBeneath(folder_.Get(), rel, O_PATH);
+            where = Open(rel, O_PATH);
         }
     } catch (const safefile::Error& e) {
         if (HasFolder() && e.Code() == EXDEV)
@@ -212,7 +275,7 @@ safefile::Fd Root::OpenFile(const std::string& path, struct stat* st) const
         if (HasFolder() && (e.Code() == ENOENT || e.Code() == ELOOP)) {
             struct stat own {};
             try {
-                const safefile::Fd parent = OpenBeneath(folder_.Get(), ParentOf(rel), O_PATH | O_DIRECTORY);
+                const safefile::Fd parent = Open(ParentOf(rel), O_PATH | O_DIRECTORY);
                 if (::fstatat(parent.Get(), safefile::BareName(rel).c_str(), &own, AT_SYMLINK_NOFOLLOW) == 0 &&
                     S_ISLNK(own.st_mode))
                     throw Refused(Skip::DanglingLink, e.Code());
@@ -236,7 +299,7 @@ safefile::Fd Root::OpenFile(const std::string& path, struct stat* st) const
     int fd = ::open(proc, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0 && errno == ENOENT && ::access("/proc/self/fd", F_OK) != 0) {
         // No /proc: the path once more, below the folder, and the same file or nothing.
-        fd = HasFolder() ? OpenBeneath(folder_.Get(), rel, O_RDONLY | O_NONBLOCK | O_NOCTTY).Release()
+        fd = HasFolder() ? Open(rel, O_RDONLY | O_NONBLOCK | O_NOCTTY).Release()
                          : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     }
     if (fd < 0)
@@ -255,7 +318,7 @@ safefile::Folder Root::OpenFolder(const std::string& path) const
 {
     if (!HasFolder())
         return safefile::Folder::Open(path);
-    return safefile::Folder::Adopt(OpenBeneath(folder_.Get(), Below(path), O_RDONLY | O_DIRECTORY), path);
+    return safefile::Folder::Adopt(Open(Below(path), O_RDONLY | O_DIRECTORY), path);
 }
 
 }  // namespace reach

@@ -68,6 +68,12 @@ public:
     safefile::Folder OpenFolder(const std::string& path) const;
 
 private:
+    // rel below the folder, as OpenBeneath, but a link with an absolute
+    // target inside the folder counts as the entry it points to.
+    safefile::Fd Open(const std::string& rel, int flags) const;
+    // Where the folder's descriptor lies now, links resolved; "" if unknown.
+    std::string RealPath() const;
+
     safefile::Folder folder_;
 };
 

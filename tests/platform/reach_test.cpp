@@ -58,6 +58,9 @@ TEST_P(ReachTest, EachKindOfEntryOpensOrIsRefusedForItsReason)
     fs::create_symlink("../outside/secret", top_ + "/up");
     fs::create_symlink(base_ + "/outside/secret", top_ + "/abs");
     fs::create_symlink(top_ + "/a.txt", top_ + "/absInside");
+    fs::create_symlink(top_ + "/sub", top_ + "/absDir");
+    fs::create_symlink(top_ + "/../outside/secret", top_ + "/absUp");
+    fs::create_symlink(top_ + "x/a.txt", top_ + "/absBeside");
     fs::create_symlink("nowhere", top_ + "/dead");
     fs::create_symlink("/proc/self/root" + base_ + "/outside/secret", top_ + "/magic");
     fs::create_symlink("loop", top_ + "/loop");
@@ -75,8 +78,11 @@ TEST_P(ReachTest, EachKindOfEntryOpensOrIsRefusedForItsReason)
         {"sub/../a.txt", Opens, "plain"},
         {"up", Outside, ""},
         {"abs", Outside, ""},
-        // An absolute target is refused even when it points back inside.
-        {"absInside", Outside, ""},
+        // An absolute target counts as what it names when that lies inside.
+        {"absInside", Opens, "plain"},
+        {"absDir/b.txt", Opens, "inside"},
+        {"absUp", Outside, ""},
+        {"absBeside", Outside, ""},
         {"magic", Outside, ""},
         {"swapped/secret", Outside, ""},
         {"../outside/secret", Outside, ""},
