@@ -504,6 +504,14 @@ void Tfrm_main::ShowDefaultFailure(const QString& message)
     dialogs_.ShowError(this, ApplicationTitle(), FailureText(message));
 }
 
+void Tfrm_main::ShowLeftOut(const QList<LeftOutFile>& files)
+{
+    if (files.isEmpty())
+        return;
+    const ListedBox box = SpecialFilesBox(files);
+    dialogs_.ShowMessage(this, ApplicationTitle(), box.text, box.details);
+}
+
 bool Tfrm_main::RunGuarded(const std::function<void()>& handler)
 {
     ++actionDepth_;

@@ -33,6 +33,7 @@ class Tfrm_Rule;
 class ZipArchive;
 struct ZipHeader;
 
+struct LeftOutFile;
 class Tfrm_main : public QDialog {
     Q_OBJECT
 public:
@@ -185,6 +186,8 @@ public:
     // The default failure report: an error box with the application title,
     // the message with "." added when its last character is above ".".
     void ShowDefaultFailure(const QString& message);
+    // The one box naming the files and folders a batch left out, if any.
+    void ShowLeftOut(const QList<LeftOutFile>& files);
     static QString FailureText(const QString& message);
 
     // Runs a handler inside the one guard every handler has, as an action:

@@ -23,10 +23,12 @@ const QString kSaved = QStringLiteral("列表文件保存成功！");
 
 // The window's side of an export: a file is announced when its path differs
 // from the marker, messages run after each row, a failed row is shown in a
-// box and the export goes on.
-batch::Hooks ExportHooks(Tfrm_main& form)
+// box and the export goes on; folders the walk left out go to *leftOut.
+batch::Hooks ExportHooks(Tfrm_main& form, QList<LeftOutFile>* leftOut = nullptr)
 {
     batch::Hooks hooks;
+    if (leftOut)
+        hooks.leftOut = [leftOut](const QString& file, const QString& reason) { leftOut->append({file, reason}); };
     hooks.done = [&form](const QString& path, qsizetype index) {
         if (path != form.CurrentFile) {
             form.StaticText1->setText(QStringLiteral("正在添加文件:") + BareFileName(path) + QStringLiteral("信息"));
@@ -84,6 +86,8 @@ void Tfrm_main::btn_OutAllFilesClick()
 
     // 3. Create it with its header. ".csv" is added whatever the name ends in.
     FileListWriter out(*name + QStringLiteral(".csv"));
+    QList<LeftOutFile> leftOut;
+    const batch::Hooks hooks = ExportHooks(*this, &leftOut);
     const bool failed = ReportedWriteFailure(*this, [&] {
         out.WriteLine(listbatch::AllFilesHeader());
 
@@ -92,9 +96,9 @@ void Tfrm_main::btn_OutAllFilesClick()
         // instead of a success.
         const QString folder = edt_Folder->text();
         if (!folder.isEmpty()) {
-            const QStringList files = GetAllFiles(folder);
+            const QStringList files = GetAllFiles(folder, hooks.FolderSkipped());
             ProgressBar->SetMax(files.size());
-            listbatch::WriteRows(out, batch::Entries::Of(files), ExportHooks(*this));
+            listbatch::WriteRows(out, batch::Entries::Of(files), hooks);
         }
 
         // 5. Close, which puts the list in place.
@@ -104,6 +108,7 @@ void Tfrm_main::btn_OutAllFilesClick()
     // 6. Report, also after a stop.
     if (!failed)
         Dialogs().ShowMessage(this, ApplicationTitle(), kSaved);
+    ShowLeftOut(leftOut);
 
     // 7.
     EnabledAllButton();

@@ -84,8 +84,11 @@ void Tfrm_main::btn_ChangeAllFileNameClick()
         EnabledAllButton();
         return;
     }
+    QList<LeftOutFile> leftOut;
     ReloadingOnFailure(*this, dlg, [&] {
-        const QStringList files = GetAllFiles(edt_Folder->text());
+        const QStringList files = GetAllFiles(edt_Folder->text(), [&leftOut](const QString& folder, const QString& reason) {
+            leftOut.append({folder, reason});
+        });
         ProgressBar->SetMax(files.size());
         const bool replacing = dlg->ChangeType == 2;
         ShownProgress shown(StaticText1, ProgressBar);
@@ -107,6 +110,7 @@ void Tfrm_main::btn_ChangeAllFileNameClick()
     dlg.reset();
     edt_FolderChange();
     StaticText1->setText(kAllDone);
+    ShowLeftOut(leftOut);
     EnabledAllButton();
 }
 

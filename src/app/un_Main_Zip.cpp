@@ -112,14 +112,6 @@ batch::Hooks StopHooks(Tfrm_main& w, QList<LeftOutFile>* special)
     hooks.leftOut = [special](const QString& file, const QString& reason) { special->append({file, reason}); };
     return hooks;
 }
-
-void ReportSpecialFiles(Tfrm_main& w, const QList<LeftOutFile>& special)
-{
-    if (special.isEmpty())
-        return;
-    const ListedBox box = SpecialFilesBox(special);
-    w.Dialogs().ShowMessage(&w, ApplicationTitle(), box.text, box.details);
-}
 }  // namespace
 
 void Tfrm_main::btn_ZipFolderClick()
@@ -138,7 +130,7 @@ void Tfrm_main::btn_ZipFolderClick()
             zipbatch::ZipFolder(*archive, folder, ZipProgressOf(*this), StopHooks(*this, &special),
                                 encryption.password);
             StaticText1->setText(FolderDone(folder, "压缩成功！"));
-            ReportSpecialFiles(*this, special);
+            ShowLeftOut(special);
         }
     } catch (const std::exception& e) {
         Dialogs().ShowMessage(this, ApplicationTitle(), QString::fromUtf8(e.what()));
@@ -171,7 +163,7 @@ void Tfrm_main::btn_ZipSelectedClick()
             throw std::runtime_error(ended.toUtf8().toStdString());
         if (listed)
             StaticText1->setText(kListZipped);
-        ReportSpecialFiles(*this, special);
+        ShowLeftOut(special);
     }
     EnabledAllButton();
 }
@@ -206,7 +198,7 @@ static void UnZipFolder(Tfrm_main& w, bool toChosenFolder)
         zipbatch::ExtractEntries(zip, ArchiveEntries(files), chosen, UnZipProgressOf(w), hooks, batch::Sources(folder),
                                  PasswordBox(w));
         w.StaticText1->setText(FolderDone(folder, "解压成功！"));
-        ReportSpecialFiles(w, special);
+        w.ShowLeftOut(special);
     } catch (const std::exception& e) {
         w.Dialogs().ShowMessage(&w, ApplicationTitle(), QString::fromUtf8(e.what()));
         w.StaticText1->setText(kUnZipFolderFailed);
@@ -259,7 +251,7 @@ static void UnZipSelected(Tfrm_main& w, bool toChosenFolder)
                                       ListSources(list), PasswordBox(w)))
             throw std::runtime_error(ended.toUtf8().toStdString());
         w.StaticText1->setText(kListUnzipped);
-        ReportSpecialFiles(w, special);
+        w.ShowLeftOut(special);
     }
     w.EnabledAllButton();
 }

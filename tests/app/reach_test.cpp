@@ -4,12 +4,18 @@
 // share one target. Through the batches the window and velmora-cli share,
 // and through velmora-cli itself for what it reports and how it exits.
 #include "CryptBatch.h"
+#include "Dialogs.h"
 #include "RenameJournal.h"
 #include "TestUtil.h"
 #include "ZipBatch.h"
+#include "un_Main.h"
+#include "un_Rule.h"
 
 #include <QDir>
+#include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
+#include <QTest>
 #include <QTemporaryDir>
 #include <fcntl.h>
 #include <functional>
@@ -226,6 +232,34 @@ TEST_F(Reach, UnreadableAsNobodyViaSetresuidAndTooDeepFoldersAreNamedAndTheRestP
     EXPECT_EQ(zip.status, 1);
     EXPECT_TRUE(zip.err.contains(QStringLiteral("：路径过长的文件夹"))) << zip.err.toStdString();
     EXPECT_TRUE(Members(T + "/deep.zip").contains("sub/b.txt"));
+
+    // The window's export and rename name the folder in their last box too.
+    ScriptedDialogs dialogs;
+    Tfrm_main w{dialogs};
+    w.ruleDialogHook = [](Tfrm_Rule& d) {
+        d.edt_prefix->setText(QStringLiteral("n[1][1]"));
+        QTest::mouseClick(d.btn_Change, Qt::LeftButton);
+    };
+    w.edt_Folder->setText(S);
+    const struct {
+        const char* batch;
+        QPushButton* button;
+        std::function<bool()> restProcessed;
+    } rows[] = {
+        {"window export", w.btn_OutAllFiles,
+         [&] { return ReadFile(T + "/list.csv").contains((S + "/sub/b.txt").toUtf8()); }},
+        {"window rename", w.btn_ChangeAllFileName, [&] { return !testutil::Exists(S + "/sub/b.txt"); }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.batch);
+        dialogs.shown.clear();
+        dialogs.saveAnswers.push_back(T + "/list");
+        row.button->click();
+        EXPECT_TRUE(row.restProcessed());
+        ASSERT_FALSE(dialogs.shown.empty());
+        const ShownBox& last = dialogs.shown.back();
+        EXPECT_TRUE((last.text + last.details).contains(QStringLiteral("路径过长的文件夹"))) << last.text.toStdString();
+    }
 }
 
 // Two checked files with one bare name: the second gets no target and its
