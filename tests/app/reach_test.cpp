@@ -151,8 +151,9 @@ TEST_F(Reach, AFolderSwappedForALinkMidBatchIsNeverReadThrough)
             EXPECT_TRUE(file.startsWith(S + "/sub/")) << file.toStdString();
         EXPECT_FALSE(testutil::Exists(P + "/m.txt"));
         EXPECT_FALSE(testutil::Exists(T + "/sub/b.txt"));
-        if (testutil::Exists(T + "/c.zip"))
+        if (testutil::Exists(T + "/c.zip")) {
             EXPECT_EQ(Members(T + "/c.zip"), QStringList{"a.txt"});
+        }
         TearDown();
     }
 }
